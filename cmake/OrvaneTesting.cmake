@@ -1,7 +1,8 @@
 # Every *_test.cpp in a test folder becomes its own GoogleTest program and one ctest entry.
+# DEFINITIONS and DEPENDS let a test reach a program of the build (e.g. the path of `orvane`).
 # Files whose name contains "threads" also carry the label "threads", which the TSan run selects.
 function(orvane_add_tests)
-    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "LIBS;DEFINITIONS;DEPENDS" ${ARGN})
     find_package(GTest REQUIRED)
     file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
     get_filename_component(_dir ${CMAKE_CURRENT_SOURCE_DIR} NAME)
@@ -11,6 +12,10 @@ function(orvane_add_tests)
         add_executable(${_target} ${_src})
         orvane_warnings(${_target})
         target_link_libraries(${_target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+        target_compile_definitions(${_target} PRIVATE ${ARG_DEFINITIONS})
+        if(ARG_DEPENDS)
+            add_dependencies(${_target} ${ARG_DEPENDS})
+        endif()
         add_test(NAME ${_target} COMMAND ${_target})
         set(_labels ${_dir})
         if(_name MATCHES "threads")
