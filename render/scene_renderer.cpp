@@ -41,6 +41,46 @@ bool markerCell(float k, float v, float centre, std::int32_t limit, std::int32_t
     return true;
 }
 
+// Squared view distances outside which no ring can claim a pixel, so the exact ring test,
+// with its square root, runs only near a ring. The bands are widened by 1e-4 of their edges,
+// far more than the few float roundings between a squared distance and the ring test.
+struct RingBands {
+    bool usable = false; // false: run the exact test for every pixel
+    int count = 0;
+    double low[4] = {};
+    double high[4] = {};
+
+    RingBands(const std::int32_t radii[4], float scale) {
+        if (!(std::isfinite(scale) && scale > 0.0f))
+            return;
+        const double halfWidth = 6.0 / static_cast<double>(scale); // thousandths
+        for (; count < 4 && radii[count] != 0; ++count) {
+            if (radii[count] < 0)
+                return;
+            const double lowEdge =
+                std::max(0.0, (radii[count] - halfWidth) * (1.0 - 1e-4) / 1000.0);
+            const double highEdge = (radii[count] + halfWidth) * (1.0 + 1e-4) / 1000.0;
+            low[count] = lowEdge * lowEdge;
+            high[count] = highEdge * highEdge;
+        }
+        usable = true;
+    }
+
+    bool near(float rho2) const {
+        if (!usable)
+            return true;
+        const double at = rho2;
+        for (int i = 0; i < count; ++i)
+            if (at >= low[i] && at <= high[i])
+                return true;
+        return false;
+    }
+};
+
+// Below this q the grey is certainly capped at 255: at q = 0.3163 it computes to 255.006, and
+// it only grows as q falls. Skips the square root for the white middle of the disc.
+constexpr float kWhiteBelow = 0.3163f;
+
 } // namespace
 
 SceneRenderer::SceneRenderer() : SceneRenderer(mallocPixels) {}
@@ -122,6 +162,7 @@ void SceneRenderer::renderLocked() {
     std::int32_t radii[4];
     std::copy(s.ringRadii, s.ringRadii + 4, radii);
     const float scale = s.scale;
+    const RingBands bands(radii, scale);
 
     // Memory order is bottom row first, leftmost pixel first, while both counters run
     // downwards: the crosshair of an odd-sized picture sits where these counters put it.
@@ -143,14 +184,18 @@ void SceneRenderer::renderLocked() {
                 *pixel = 0;
                 continue;
             }
-            const double lift = std::sqrt(1.0 - static_cast<double>(q));
-            std::int32_t level = static_cast<std::int32_t>((lift * 0.6 + 0.5) * 256.0);
-            if (level > 255)
-                level = 255;
-            const float nx2 = nx * nx;
-            const float rho2 = nx2 + ny2;
-            const float rho = std::sqrt(rho2);
-            if (crossRow || x == hw || x == hw + 1 || onRing(rho, radii, scale))
+            std::int32_t level = 255;
+            if (q >= kWhiteBelow) {
+                const double lift = std::sqrt(1.0 - static_cast<double>(q));
+                level = std::min(static_cast<std::int32_t>((lift * 0.6 + 0.5) * 256.0), 255);
+            }
+            bool darken = crossRow || x == hw || x == hw + 1;
+            if (!darken) {
+                const float nx2 = nx * nx;
+                const float rho2 = nx2 + ny2;
+                darken = bands.near(rho2) && onRing(std::sqrt(rho2), radii, scale);
+            }
+            if (darken)
                 level = static_cast<std::int32_t>(level * 0.4);
             *pixel = static_cast<std::uint32_t>(level) * 0x010101u;
         }
