@@ -142,10 +142,11 @@ void SceneRenderer::render() {
 }
 
 // Precision: the centre, the pixel sizes r and s, the offsets dx, dy, the view and disc
-// coordinates, q and the ring distance are all single precision, each step stored as a float
-// (so an x87 build rounds the same way as an SSE one). The threshold 0.99999999 and the
-// shading constants are double, so the disc test compares the float q with the double
-// threshold (q >= 1 in effect) and the grey level is evaluated in double from the float q.
+// coordinates, q and the ring distance are all single precision, every step rounded to float
+// (the library's build asks for SSE2 arithmetic on 32-bit x86 so that this holds there too).
+// The threshold 0.99999999 and the shading constants are double, so the disc test compares
+// the float q with the double threshold (q >= 1 in effect) and the grey level is evaluated in
+// double from the float q; the darkening L x 0.4 is double too.
 void SceneRenderer::renderLocked() {
     State& s = state_;
     s.dirty = true;

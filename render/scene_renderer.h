@@ -92,6 +92,7 @@ public:
     // Snapshots, each read under the lock.
     std::int32_t width() const;
     std::int32_t height() const;
+    // The cached scene; render rewrites it, so read it only where no render can run.
     const std::uint32_t* scenePixels() const;
     ViewMarker liveMarker() const;
     ViewMarker pinnedMarker() const;
