@@ -32,6 +32,9 @@ public:
 class ChannelStage : public LinkedStage, public DoneLatch, public virtual Channel {
 public:
     bool reset() override { return DoneLatch::reset(); }
+    // Already the only final overriders; spelled out so the head's behaviour reads in one place.
+    void signalDone(std::int32_t value) override { DoneLatch::signalDone(value); }
+    void setUpstream(LinkedStage* stage) override { LinkedStage::setUpstream(stage); }
 };
 
 // Reads from its channel and puts the bytes down its chain.
