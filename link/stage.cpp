@@ -8,7 +8,9 @@ ByteBuffer::ByteBuffer(const char* text)
     : data(reinterpret_cast<const std::uint8_t*>(text)),
       length(text ? static_cast<std::uint32_t>(std::strlen(text)) : 0) {}
 
-bool LinkedStage::reset() { return downstream ? downstream->reset() : true; }
+bool LinkedStage::reset() {
+    return downstream ? downstream->reset() : true;
+}
 
 void LinkedStage::applyPendingDownstream() {
     if (pendingDownstream == downstream)

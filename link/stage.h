@@ -35,8 +35,8 @@ public:
     // Makes pendingDownstream current; deletes the replaced stage when it asks for that.
     void applyPendingDownstream();
 
-    LinkedStage* upstream = nullptr;     // not owned
-    Stage* downstream = nullptr;         // owned only as far as deleteOnDetach() says
+    LinkedStage* upstream = nullptr; // not owned
+    Stage* downstream = nullptr;     // owned only as far as deleteOnDetach() says
     Stage* pendingDownstream = nullptr;
 };
 

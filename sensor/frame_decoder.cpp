@@ -51,7 +51,9 @@ void FrameDecoder::clearFrameState() {
     byteSum = 0;
 }
 
-void FrameDecoder::emitFrame() { deliver(ByteBuffer(frameBytes, kFrameSize)); }
+void FrameDecoder::emitFrame() {
+    deliver(ByteBuffer(frameBytes, kFrameSize));
+}
 
 void FrameDecoder::deliver(const ByteBuffer& block) {
     applyPendingDownstream();

@@ -41,8 +41,10 @@ class RecordingStage : public LinkedStage {
 public:
     void put(const ByteBuffer& block) override {
         blocks.emplace_back(block.data, block.data + block.length);
-        if (watched)
+        if (watched) {
             bodyCountAtPut.push_back(watched->bodyCount);
+            inFrameAtPut.push_back(watched->inFrame);
+        }
         if (onPut)
             onPut();
     }
@@ -55,6 +57,7 @@ public:
     std::vector<Bytes> blocks;
     const FrameDecoder* watched = nullptr;
     std::vector<std::int32_t> bodyCountAtPut;
+    std::vector<bool> inFrameAtPut;
     int resets = 0;
     bool resetAnswer = true;
     std::function<void()> onPut;
@@ -188,6 +191,7 @@ TEST(FrameDecoder, EReplyIsDeliveredBeforeTheRestOfItsBlock) {
     putBytes(decoder, {0x65, 0x10, 0x20, 0x30});
     ASSERT_EQ(sink.blocks, std::vector<Bytes>{kE});
     EXPECT_EQ(sink.bodyCountAtPut, std::vector<std::int32_t>{0});
+    EXPECT_EQ(sink.inFrameAtPut, std::vector<bool>{false}); // collecting starts after the reply
     EXPECT_TRUE(decoder.inFrame);
     EXPECT_EQ(decoder.bodyCount, 3);
 }
@@ -295,12 +299,16 @@ TEST(FrameDecoder, DeliveryAppliesPendingDownstreamsAroundEachBlock) {
     EXPECT_EQ(first.resets, 1);
 
     // A receiver that re-wires the decoder while handling a frame: the switch happens right
-    // after that frame, so the next frame of the same block goes to the new stage.
+    // after that frame, before anything else arrives.
     first.onPut = [&] { decoder.setDownstream(&second); };
-    putBytes(decoder, concat({kExample, kE}));
+    putBytes(decoder, kExample);
+    EXPECT_EQ(decoder.downstream, &second);
+    EXPECT_EQ(second.upstream, &decoder);
+    EXPECT_EQ(second.resets, 1);
+    first.onPut = nullptr;
+    putBytes(decoder, concat({kE, kExample}));
     EXPECT_EQ(first.blocks, (std::vector<Bytes>{kExample, kExample}));
     EXPECT_EQ(second.blocks, std::vector<Bytes>{kE});
-    EXPECT_EQ(second.upstream, &decoder);
 }
 
 // ---- Randomized comparison with a plain whole-stream model ---------------------------------
