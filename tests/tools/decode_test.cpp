@@ -1,0 +1,233 @@
+// Runs `orvane decode` as a user would, through the shell, on recordings written here.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kHeader = "sample,t0,t1,t2,off_axis,angle_x,angle_y,total_tilt";
+
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "orvane_decode_test_" + name;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// `shellTail` follows the arguments on the command line (redirections, pipes).
+ToolRun runTool(const std::string& args, const std::string& shellTail = "< /dev/null") {
+    const std::string out = tempPath("stdout"), err = tempPath("stderr");
+    const std::string command = std::string("'") + ORVANE_TOOL + "' " + args + " " + shellTail +
+                                " > '" + out + "' 2> '" + err + "'";
+    const int raw = std::system(command.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = readFile(out);
+    r.err = readFile(err);
+    return r;
+}
+
+void appendFrame(std::vector<std::uint8_t>& bytes, std::uint8_t type, int c0, int c1, int c2) {
+    const int counts[3] = {c0, c1, c2};
+    std::uint8_t sum = 0;
+    bytes.push_back(type);
+    for (const int c : counts) {
+        const auto raw = static_cast<std::uint16_t>(static_cast<std::int16_t>(c));
+        const auto hi = static_cast<std::uint8_t>(raw >> 8), lo = static_cast<std::uint8_t>(raw);
+        bytes.push_back(hi);
+        bytes.push_back(lo);
+        sum = static_cast<std::uint8_t>(sum + hi + lo);
+    }
+    bytes.push_back(static_cast<std::uint8_t>(0xFF - sum));
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream s(text);
+    for (std::string line; std::getline(s, line);)
+        result.push_back(line);
+    return result;
+}
+
+std::vector<double> fields(const std::string& line) {
+    std::vector<double> result;
+    std::istringstream s(line);
+    for (std::string f; std::getline(s, f, ',');)
+        result.push_back(std::strtod(f.c_str(), nullptr));
+    return result;
+}
+
+// Noise, the "e" reply (whose seven following bytes fail the check as an "e" frame), the
+// reference, one frame with a bad check byte, one sample outside the gate, then `count` samples.
+std::vector<std::uint8_t> recording(int count, int c0, int c1, int c2) {
+    std::vector<std::uint8_t> bytes = {0x0D, 0x0A, 0x41, 'e', 1, 2, 3, 4, 5, 6, 7};
+    appendFrame(bytes, ';', 0, 1000, 0);
+    appendFrame(bytes, ':', 0, 1000, 0);
+    bytes.back() ^= 1;
+    appendFrame(bytes, ':', 0, 2000, 0);
+    for (int i = 0; i < count; ++i) {
+        if (i % 7 == 3)
+            bytes.push_back('x'); // shifts later frames across the 512-byte block boundaries
+        appendFrame(bytes, ':', c0, c1, c2);
+    }
+    return bytes;
+}
+
+TEST(Decode, OneLinePerAcceptedSample) {
+    const std::string path = tempPath("steady.bin");
+    writeFile(path, recording(300, 100, 990, -50));
+    const ToolRun r = runTool("decode '" + path + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 301u);
+    EXPECT_EQ(out[0], kHeader);
+    for (std::size_t i = 1; i < out.size(); ++i)
+        ASSERT_EQ(fields(out[i]).at(0), static_cast<double>(i)) << out[i];
+
+    // Settled: the unit vector of the sample, its readout angles in degrees.
+    const std::vector<double> last = fields(out.back());
+    ASSERT_EQ(last.size(), 8u);
+    const double norm = std::sqrt(0.1 * 0.1 + 0.99 * 0.99 + 0.05 * 0.05);
+    EXPECT_NEAR(last[1], 0.1 / norm, 1e-6);
+    EXPECT_NEAR(last[2], 0.99 / norm, 1e-6);
+    EXPECT_NEAR(last[3], -0.05 / norm, 1e-6);
+    EXPECT_NEAR(last[4], 1000 * (0.1 * 0.1 + 0.05 * 0.05) / (norm * norm), 1e-4); // c1 dominant
+    EXPECT_NEAR(last[5], std::atan2(0.1, 0.99) * 180 / M_PI, 1e-4);
+    EXPECT_NEAR(last[6], std::atan2(-0.05, 0.99) * 180 / M_PI, 1e-4);
+    EXPECT_NEAR(last[7], std::acos(0.99 / norm) * 180 / M_PI, 1e-4);
+
+    // Nine significant digits, as "%.9g" writes them.
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "%.9g", static_cast<float>(last[2]));
+    EXPECT_NE(out.back().find(std::string(",") + expected + ","), std::string::npos) << out.back();
+}
+
+TEST(Decode, StandardInputAndViewAngle) {
+    const std::string path = tempPath("view.bin");
+    writeFile(path, recording(150, 100, 990, -50));
+    const ToolRun fromFile = runTool("decode '" + path + "'");
+    const ToolRun fromDash = runTool("decode -", "< '" + path + "'");
+    const ToolRun fromNothing = runTool("decode", "< '" + path + "'");
+    ASSERT_EQ(fromFile.status, 0);
+    EXPECT_EQ(fromDash.out, fromFile.out);
+    EXPECT_EQ(fromNothing.out, fromFile.out);
+
+    // A quarter turn about the tower axis carries (x, y, z) to (z, y, -x).
+    const std::vector<double> plain = fields(lines(fromFile.out).back());
+    for (const std::string& form :
+         {"--view-angle 90 '" + path + "'", "'" + path + "' --view-angle=90.0"}) {
+        SCOPED_TRACE(form);
+        const ToolRun turned = runTool("decode " + form);
+        ASSERT_EQ(turned.status, 0) << turned.err;
+        const std::vector<double> t = fields(lines(turned.out).back());
+        EXPECT_NEAR(t[1], plain[3], 1e-6);
+        EXPECT_NEAR(t[2], plain[2], 1e-6);
+        EXPECT_NEAR(t[3], -plain[1], 1e-6);
+        EXPECT_NEAR(t[7], plain[7], 1e-4);
+    }
+    // A negative angle is a value, not an option.
+    const ToolRun back = runTool("decode --view-angle -22.5 '" + path + "'");
+    ASSERT_EQ(back.status, 0) << back.err;
+    const std::vector<double> b = fields(lines(back.out).back());
+    const double a = -22.5 * M_PI / 180;
+    EXPECT_NEAR(b[1], plain[1] * std::cos(a) + plain[3] * std::sin(a), 1e-6);
+    EXPECT_NEAR(b[3], -plain[1] * std::sin(a) + plain[3] * std::cos(a), 1e-6);
+}
+
+TEST(Decode, EmptyAndFrameFreeInputGiveTheHeaderOnly) {
+    const std::string path = tempPath("noise.bin");
+    std::vector<std::uint8_t> noise(5000, 0x41);
+    noise.push_back(';'); // a frame cut off by the end of the input
+    noise.push_back(0x00);
+    writeFile(path, noise);
+    for (const std::string& args : {std::string("decode /dev/null"), "decode '" + path + "'"}) {
+        const ToolRun r = runTool(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, kHeader + "\n");
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(Decode, UsageAndErrors) {
+    const std::string missing = tempPath("does-not-exist.bin");
+    struct Case {
+        std::string args;
+        int status;
+        bool usageOnStderr;
+        std::string stderrHas; // for one-line errors
+    };
+    const Case cases[] = {
+        {"decode '" + missing + "'", 2, false, missing},
+        {"decode '" + ::testing::TempDir() + "'", 2, false, ::testing::TempDir()},
+        {"decode --bogus", 2, true, ""},
+        {"decode -x /dev/null", 2, true, ""},
+        {"decode --view-angle", 2, true, ""},
+        {"decode --view-angle abc", 2, true, ""},
+        {"decode --view-angle 12x", 2, true, ""},
+        {"decode --view-angle ''", 2, true, ""},
+        {"decode --view-angle 1e50", 2, true, ""},
+        {"decode --view-angle nan", 2, true, ""},
+        {"decode /dev/null /dev/null", 2, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const ToolRun r = runTool(c.args);
+        EXPECT_EQ(r.status, c.status);
+        if (c.usageOnStderr) {
+            EXPECT_EQ(r.err.rfind("usage: orvane decode", 0), 0u) << r.err;
+            EXPECT_EQ(r.out, "");
+        } else {
+            EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+            EXPECT_NE(r.err.find(c.stderrHas), std::string::npos) << r.err;
+        }
+    }
+    const ToolRun help = runTool("decode --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: orvane decode [FILE|-] [--view-angle DEG]", 0), 0u);
+    EXPECT_EQ(help.err, "");
+
+    const ToolRun top = runTool("--help");
+    EXPECT_EQ(top.status, 0);
+    EXPECT_NE(top.out.find("decode"), std::string::npos);
+}
+
+// A reader that stops early ends the command quietly: no message, no signal, status 0.
+TEST(Decode, ClosedPipeEndsQuietly) {
+    const std::string path = tempPath("long.bin");
+    writeFile(path, recording(200000, 100, 990, -50));
+    const std::string status = tempPath("status");
+    const std::string err = tempPath("pipe_stderr");
+    const std::string command = std::string("( '") + ORVANE_TOOL + "' decode '" + path + "' 2> '" +
+                                err + "'; echo $? > '" + status + "' ) | head -n 3 > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(readFile(status), "0\n");
+    EXPECT_EQ(readFile(err), "");
+}
+
+} // namespace
