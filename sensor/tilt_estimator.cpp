@@ -84,6 +84,9 @@ void TiltEstimator::put(const ByteBuffer& block) {
         return;
 
     *ringCursor = sample;
+    const FilterSlot slot{{sample.c0, sample.c1, sample.c2, 0.0}};
+    filterWindow_[ringCursor - ringBegin] = slot;
+    filterWindow_[ringCursor - ringBegin + kFirTaps] = slot;
     if (++ringCursor == ringEnd)
         ringCursor = ringBegin;
 
@@ -103,22 +106,16 @@ void TiltEstimator::signalDone(std::int32_t value) {
 }
 
 void TiltEstimator::filter(float out[3]) const {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0;
-    const double* tap = coefficients;
-    // Oldest sample first: from the cursor to the end of the ring, then from its start.
-    for (const AccelSample* p = ringCursor; p != ringEnd; ++p, ++tap) {
-        s0 += *tap * static_cast<double>(p->c0);
-        s1 += *tap * static_cast<double>(p->c1);
-        s2 += *tap * static_cast<double>(p->c2);
+    // Oldest sample first: tap 0 meets the slot at the cursor.
+    const FilterSlot* window = filterWindow_ + (ringCursor - ringBegin);
+    double s[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int i = 0; i < kFirTaps; ++i) {
+        for (int j = 0; j < 4; ++j)
+            s[j] += coefficients[i] * window[i].c[j];
     }
-    for (const AccelSample* p = ringBegin; p != ringCursor; ++p, ++tap) {
-        s0 += *tap * static_cast<double>(p->c0);
-        s1 += *tap * static_cast<double>(p->c1);
-        s2 += *tap * static_cast<double>(p->c2);
-    }
-    out[0] = static_cast<float>(s0);
-    out[1] = static_cast<float>(s1);
-    out[2] = static_cast<float>(s2);
+    out[0] = static_cast<float>(s[0]);
+    out[1] = static_cast<float>(s[1]);
+    out[2] = static_cast<float>(s[2]);
 }
 
 void TiltEstimator::correctFilteredVector() {

@@ -72,6 +72,15 @@ private:
     // F_j = sum of tap_i * ring[(cursor + i) mod 119]_j, accumulated in tap order in double.
     void filter(float out[3]) const;
 
+    // The ring again, laid out for the filter: every sample is stored twice, at its slot and 119
+    // slots on, so the window from the oldest sample on is contiguous. Components are widened to
+    // double once on the way in (exactly) and padded to four, so the compiler can run them side
+    // by side in double lanes, each still summed in tap order.
+    struct alignas(16) FilterSlot {
+        double c[4];
+    };
+    FilterSlot filterWindow_[2 * kFirTaps] = {};
+
     // The view rotation as a sequence lock: an odd sequence means a write is in progress.
     // The components are atomics so that a reader racing a writer is defined behaviour; it
     // retries until it has read all four between two equal, even sequence values.
