@@ -3,6 +3,7 @@
 #include "sensor/frame_decoder.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace orvane {
 namespace {
@@ -105,18 +106,39 @@ void TiltEstimator::signalDone(std::int32_t value) {
         upstream->signalDone(value);
 }
 
+#if defined(__GNUC__)
+// Two double lanes, written out rather than left to the auto-vectoriser (which is switched off
+// for this library, see its CMakeLists.txt). Each lane is one component summed in tap order.
+using DoublePair = double __attribute__((vector_size(16)));
+
 void TiltEstimator::filter(float out[3]) const {
     // Oldest sample first: tap 0 meets the slot at the cursor.
     const FilterSlot* window = filterWindow_ + (ringCursor - ringBegin);
-    double s[4] = {0.0, 0.0, 0.0, 0.0};
+    DoublePair s01 = {0.0, 0.0}, s2 = {0.0, 0.0};
     for (int i = 0; i < kFirTaps; ++i) {
-        for (int j = 0; j < 4; ++j)
+        DoublePair c01, c2;
+        std::memcpy(&c01, &window[i].c[0], sizeof c01);
+        std::memcpy(&c2, &window[i].c[2], sizeof c2);
+        const double tap = coefficients[i];
+        s01 += tap * c01;
+        s2 += tap * c2;
+    }
+    out[0] = static_cast<float>(s01[0]);
+    out[1] = static_cast<float>(s01[1]);
+    out[2] = static_cast<float>(s2[0]);
+}
+#else
+void TiltEstimator::filter(float out[3]) const {
+    const FilterSlot* window = filterWindow_ + (ringCursor - ringBegin);
+    double s[3] = {0.0, 0.0, 0.0};
+    for (int i = 0; i < kFirTaps; ++i) {
+        for (int j = 0; j < 3; ++j)
             s[j] += coefficients[i] * window[i].c[j];
     }
-    out[0] = static_cast<float>(s[0]);
-    out[1] = static_cast<float>(s[1]);
-    out[2] = static_cast<float>(s[2]);
+    for (int j = 0; j < 3; ++j)
+        out[j] = static_cast<float>(s[j]);
 }
+#endif
 
 void TiltEstimator::correctFilteredVector() {
     float f[3];

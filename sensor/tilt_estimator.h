@@ -74,8 +74,8 @@ private:
 
     // The ring again, laid out for the filter: every sample is stored twice, at its slot and 119
     // slots on, so the window from the oldest sample on is contiguous. Components are widened to
-    // double once on the way in (exactly) and padded to four, so the compiler can run them side
-    // by side in double lanes, each still summed in tap order.
+    // double once on the way in (exactly) and padded to four, so that two double lanes take them
+    // side by side, each still summed in tap order.
     struct alignas(16) FilterSlot {
         double c[4];
     };

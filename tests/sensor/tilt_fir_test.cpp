@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 namespace orvane {
 namespace {
@@ -12,7 +13,7 @@ namespace {
 double gainDb(double f) {
     double sum = 0.0;
     for (int i = 0; i < kFirTaps; ++i)
-        sum += firCoefficients[i] * std::cos(2.0 * M_PI * f * (i - 59));
+        sum += firCoefficients[i] * std::cos(2.0 * std::numbers::pi * f * (i - 59));
     return 20.0 * std::log10(std::fabs(sum));
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <vector>
 
 namespace orvane::testing_support {
@@ -73,7 +74,7 @@ inline Vec3 turnOntoAxis1(const Vec3& from, const Vec3& v) {
 
 // Right-handed turn by degrees about the c1 axis.
 inline Vec3 turnAboutAxis1(const Vec3& v, double degrees) {
-    const double a = degrees * M_PI / 180.0;
+    const double a = degrees * std::numbers::pi / 180.0;
     return {v.x * std::cos(a) + v.z * std::sin(a), v.y, -v.x * std::sin(a) + v.z * std::cos(a)};
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -118,9 +119,9 @@ TEST(Decode, OneLinePerAcceptedSample) {
     EXPECT_NEAR(last[2], 0.99 / norm, 1e-6);
     EXPECT_NEAR(last[3], -0.05 / norm, 1e-6);
     EXPECT_NEAR(last[4], 1000 * (0.1 * 0.1 + 0.05 * 0.05) / (norm * norm), 1e-4); // c1 dominant
-    EXPECT_NEAR(last[5], std::atan2(0.1, 0.99) * 180 / M_PI, 1e-4);
-    EXPECT_NEAR(last[6], std::atan2(-0.05, 0.99) * 180 / M_PI, 1e-4);
-    EXPECT_NEAR(last[7], std::acos(0.99 / norm) * 180 / M_PI, 1e-4);
+    EXPECT_NEAR(last[5], std::atan2(0.1, 0.99) * 180 / std::numbers::pi, 1e-4);
+    EXPECT_NEAR(last[6], std::atan2(-0.05, 0.99) * 180 / std::numbers::pi, 1e-4);
+    EXPECT_NEAR(last[7], std::acos(0.99 / norm) * 180 / std::numbers::pi, 1e-4);
 
     // Nine significant digits, as "%.9g" writes them.
     char expected[32];
@@ -155,7 +156,7 @@ TEST(Decode, StandardInputAndViewAngle) {
     const ToolRun back = runTool("decode --view-angle -22.5 '" + path + "'");
     ASSERT_EQ(back.status, 0) << back.err;
     const std::vector<double> b = fields(lines(back.out).back());
-    const double a = -22.5 * M_PI / 180;
+    const double a = -22.5 * std::numbers::pi / 180;
     EXPECT_NEAR(b[1], plain[1] * std::cos(a) + plain[3] * std::sin(a), 1e-6);
     EXPECT_NEAR(b[3], -plain[1] * std::sin(a) + plain[3] * std::cos(a), 1e-6);
 }
