@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/device_backend.h"
+
+#include <memory>
+#include <string>
+
+// Internal to the D2XX layer outside Windows: how ORVANE_DEVICE picks a backend, and the backends.
+namespace orvane::platform {
+
+struct DeviceSelection {
+    enum class Kind { Ftdi, Tty, Sim };
+    Kind kind = Kind::Ftdi;
+    int ftdiIndex = -1;     // "ftdi:N"; -1 when not given (FT_Open's device number counts)
+    std::string ttyPath;    // "tty:PATH"
+    std::string simOptions; // "sim:OPTIONS", without the prefix
+};
+
+// Parses the value of ORVANE_DEVICE (null when unset). On failure returns false and sets `error`
+// to one line saying what is accepted.
+bool parseDeviceSelection(const char* value, DeviceSelection& selection, std::string& error);
+
+// The backends. Each prints nothing except what it documents.
+// The index-th FTDI bridge (vendor 0x0403, FTDI's standard product ids) through libftdi1.
+FT_STATUS openLibftdiDevice(int index, std::unique_ptr<Device>& device);
+// A serial tty, opened exclusively and set to raw 8N1 without flow control.
+FT_STATUS openTtyDevice(const std::string& path, std::unique_ptr<Device>& device);
+// The simulated sensor in this process; malformed options give one line on standard error.
+FT_STATUS openSimDevice(const std::string& options, std::unique_ptr<Device>& device);
+
+} // namespace orvane::platform

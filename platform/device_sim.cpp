@@ -1,0 +1,60 @@
+// The simulated sensor as an in-process device.
+#include "platform/device_selection.h"
+#include "sim/paced_sensor.h"
+
+#include <cstdio>
+
+namespace orvane::platform {
+namespace {
+
+class SimDevice : public Device {
+public:
+    explicit SimDevice(const sim::SimOptions& options) : sensor_(options) {}
+
+    FT_STATUS read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs,
+                   std::uint32_t* received) override {
+        const std::int64_t n = sensor_.read(static_cast<std::uint8_t*>(buffer), length, timeoutMs);
+        if (n < 0)
+            return FT_IO_ERROR;
+        *received = static_cast<std::uint32_t>(n);
+        return FT_OK;
+    }
+
+    FT_STATUS write(const void* data, std::uint32_t length, std::uint32_t /*timeoutMs*/,
+                    std::uint32_t* written) override {
+        const std::int64_t n = sensor_.write(static_cast<const std::uint8_t*>(data), length);
+        if (n < 0)
+            return FT_IO_ERROR;
+        *written = static_cast<std::uint32_t>(n);
+        return FT_OK;
+    }
+
+    // The model has no line settings to get wrong; a pulled cable fails them like a real bridge.
+    FT_STATUS setBaudRate(std::uint32_t) override { return settle(); }
+    FT_STATUS setDataCharacteristics(std::uint8_t, std::uint8_t, std::uint8_t) override {
+        return settle();
+    }
+    FT_STATUS setFlowControl(std::uint16_t, std::uint8_t, std::uint8_t) override {
+        return settle();
+    }
+
+private:
+    FT_STATUS settle() { return sensor_.write(nullptr, 0) < 0 ? FT_IO_ERROR : FT_OK; }
+
+    sim::PacedSensor sensor_;
+};
+
+} // namespace
+
+FT_STATUS openSimDevice(const std::string& options, std::unique_ptr<Device>& device) {
+    sim::SimOptions parsed;
+    std::string error;
+    if (!sim::parseSimOptions(options, parsed, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return FT_DEVICE_NOT_FOUND;
+    }
+    device = std::make_unique<SimDevice>(parsed);
+    return FT_OK;
+}
+
+} // namespace orvane::platform
