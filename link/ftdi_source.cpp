@@ -1,0 +1,71 @@
+#include "link/ftdi_source.h"
+
+#include <cstdio>
+
+namespace orvane {
+
+std::int32_t ftdiVerbose = 0;
+
+FT_HANDLE openFtdiDevice(std::int32_t deviceIndex, std::int32_t baudRate) {
+    FT_HANDLE handle = nullptr;
+    if (FT_Open(deviceIndex, &handle) != FT_OK) {
+        std::printf("unable to open communication device");
+        return nullptr;
+    }
+    if (ftdiVerbose)
+        std::printf("ftopen\n");
+    // A failed set-up releases the device, so that a later attempt can open it again.
+    if (FT_SetBaudRate(handle, static_cast<std::uint32_t>(baudRate)) != FT_OK) {
+        std::printf("baud rate err");
+        FT_Close(handle);
+        return nullptr;
+    }
+    if (FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
+        std::printf("port setup err");
+        FT_Close(handle);
+        return nullptr;
+    }
+    if (FT_SetFlowControl(handle, FT_FLOW_NONE, 0, 0) != FT_OK) {
+        std::printf("port flow err");
+        FT_Close(handle);
+        return nullptr;
+    }
+    FT_SetTimeouts(handle, 200, 0);
+    return handle;
+}
+
+FtdiPort::~FtdiPort() {
+    if (ftHandle)
+        FT_Close(ftHandle);
+}
+
+std::int32_t FtdiPort::read(void* data, std::int32_t length) {
+    if (length < 0)
+        return -1;
+    std::uint32_t count = 0;
+    if (FT_Read(ftHandle, data, static_cast<std::uint32_t>(length), &count) != FT_OK)
+        return -1;
+    return static_cast<std::int32_t>(count);
+}
+
+std::int32_t FtdiPort::write(const void* data, std::int32_t length) {
+    if (length < 0)
+        return -1;
+    std::uint32_t count = 0;
+    if (FT_Write(ftHandle, data, static_cast<std::uint32_t>(length), &count) != FT_OK)
+        return -1;
+    return static_cast<std::int32_t>(count);
+}
+
+void FtdiPort::close() {
+    if (ftHandle)
+        FT_Close(ftHandle);
+    ftHandle = nullptr;
+    isOpen = false;
+}
+
+void FtdiSource::setReadTimeout(std::int32_t milliseconds) {
+    FT_SetTimeouts(ftHandle, static_cast<std::uint32_t>(milliseconds < 0 ? 0 : milliseconds), 0);
+}
+
+} // namespace orvane
