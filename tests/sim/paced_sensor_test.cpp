@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 namespace orvane::sim {
 namespace {
@@ -42,19 +41,6 @@ TEST(PacedSensorTest, ReplyIsThereAtOnceAndFramesComeInRealTime) {
     // 50 frames in half a second, give or take a scheduling hiccup.
     EXPECT_GE(bytes, 8 * 40);
     EXPECT_LE(bytes, 8 * 52);
-}
-
-TEST(PacedSensorTest, AWriteFromAnotherThreadWakesAWaitingRead) {
-    PacedSensor sensor = make("");
-    std::thread writer([&] {
-        std::this_thread::sleep_for(milliseconds(20));
-        sensor.write(reinterpret_cast<const std::uint8_t*>("se"), 2);
-    });
-    std::uint8_t buffer[4];
-    const auto start = Clock::now();
-    EXPECT_EQ(sensor.read(buffer, sizeof buffer, 5000), 1);
-    EXPECT_LT(Clock::now() - start, milliseconds(2000));
-    writer.join();
 }
 
 TEST(PacedSensorTest, UnpluggedDeviceFailsAtOnce) {
