@@ -44,7 +44,12 @@ void encodeFrame(std::uint8_t type, std::int16_t c0, std::int16_t c1, std::int16
 }
 
 SimulatedSensor::SimulatedSensor(const SimOptions& options)
-    : options_(options), random_(initialSeed(options)) {}
+    : options_(options), random_(initialSeed(options)) {
+    // The sensor samples on a clock of its own that has nothing to do with when the host opened
+    // the port.
+    std::uniform_real_distribution<double> phase(0.0, 1e9 / options_.rate);
+    phase_ = SimTime(static_cast<std::int64_t>(phase(random_)));
+}
 
 bool SimulatedSensor::unpluggedAt(SimTime now) const {
     return options_.unplugAfter && now >= std::chrono::duration_cast<SimTime>(
@@ -100,7 +105,7 @@ void SimulatedSensor::gravityAt(SimTime t, double g[3]) const {
 }
 
 SimTime SimulatedSensor::tickTime(std::int64_t tick) const {
-    return SimTime(std::llround(static_cast<double>(tick) * 1e9 / options_.rate));
+    return phase_ + SimTime(std::llround(static_cast<double>(tick) * 1e9 / options_.rate));
 }
 
 void SimulatedSensor::catchUp(SimTime now) {
@@ -108,7 +113,7 @@ void SimulatedSensor::catchUp(SimTime now) {
         return;
     // Frames the output cap would lose anyway are skipped without being made.
     const auto behind = static_cast<std::int64_t>(
-        std::floor(static_cast<double>(now.count()) * options_.rate / 1e9));
+        std::floor(static_cast<double>((now - phase_).count()) * options_.rate / 1e9));
     if (behind - nextTick_ > kMaxCatchUpFrames)
         nextTick_ = behind - kMaxCatchUpFrames;
 
@@ -171,8 +176,9 @@ void SimulatedSensor::command(std::uint8_t byte, SimTime now) {
     } else if (byte == 'g' && !streaming_) {
         streaming_ = true;
         // The sensor samples on its own clock: the first frame comes at its next sample tick.
-        nextTick_ = static_cast<std::int64_t>(
-            std::ceil(static_cast<double>(now.count()) * options_.rate / 1e9));
+        nextTick_ = std::max<std::int64_t>(
+            0, static_cast<std::int64_t>(
+                   std::ceil(static_cast<double>((now - phase_).count()) * options_.rate / 1e9)));
         while (nextTick_ > 0 && tickTime(nextTick_ - 1) >= now)
             --nextTick_;
         while (tickTime(nextTick_) < now)

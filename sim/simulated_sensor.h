@@ -24,7 +24,8 @@ void encodeFrame(std::uint8_t type, std::int16_t c0, std::int16_t c1, std::int16
 
 // The sensor's firmware as the host sees it through the serial bridge: "se" is answered with "e",
 // "c" with one ';' reference frame, "g" starts ':' sample frames at the configured rate that go
-// on for as long as the model lives (a closed device is a destroyed model).
+// on for as long as the model lives (a closed device is a destroyed model). Sample ticks follow
+// the sensor's own clock, at a phase drawn when the model is made.
 class SimulatedSensor {
 public:
     // Bytes that wait to be read are capped like the bridge's receive buffer: when the host
@@ -63,6 +64,7 @@ private:
     // must not depend on how often the host happens to read.
     std::normal_distribution<double> normal_{0.0, 1.0};
     std::deque<std::uint8_t> output_;
+    SimTime phase_{}; // of the sample ticks
     bool streaming_ = false;
     std::int64_t nextTick_ = 0;
     std::uint8_t previousByte_ = 0;

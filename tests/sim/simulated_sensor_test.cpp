@@ -66,12 +66,13 @@ std::vector<std::uint8_t> drain(SimulatedSensor& sensor, SimTime from, SimTime t
                                 SimTime step = milliseconds(10)) {
     std::vector<std::uint8_t> bytes;
     std::uint8_t buffer[512];
-    for (SimTime t = from; t <= to; t += step) {
+    for (SimTime t = from;; t = std::min(t + step, to)) {
         std::int64_t n;
         while ((n = sensor.read(buffer, sizeof buffer, t)) > 0)
             bytes.insert(bytes.end(), buffer, buffer + n);
+        if (t == to)
+            return bytes;
     }
-    return bytes;
 }
 
 void send(SimulatedSensor& sensor, const std::string& command, SimTime at) {
