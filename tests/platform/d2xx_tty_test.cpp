@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -205,6 +207,24 @@ TEST(TtyDeviceTest, LinkReceivesFramesOverTheTerminal) {
         beginExchange();
     }
     EXPECT_EQ(samples.received.size(), 8u * samples.puts);
+}
+
+TEST(SimServerTest, RefusesBadOptionsWithOneLineNamingThem) {
+    for (const char* option : {"colour=red", "rate=fast"}) {
+        SCOPED_TRACE(option);
+        const std::string command = std::string(ORVANE_TOOL) + " sim --pty " + option + " 2>&1";
+        std::FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string out;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            out += buffer;
+        const int status = pclose(pipe);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+        EXPECT_NE(out.find(std::string(option).substr(0, std::string(option).find('='))),
+                  std::string::npos);
+        EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+    }
 }
 
 } // namespace
