@@ -140,7 +140,10 @@ TEST(TtyDeviceTest, QuietReadsLastTheirTimeout) {
         }
         std::sort(took.begin(), took.end());
         EXPECT_GE(took.front(), milliseconds(timeout)); // never early
-        EXPECT_LE(took[2], milliseconds(timeout + 4));  // median: within a few ms
+        // Within a few ms: the quickest of the reads shows what the backend itself adds, the
+        // slower ones also how busy the machine is.
+        EXPECT_LE(took.front(), milliseconds(timeout + 3));
+        EXPECT_LE(took[2], milliseconds(timeout + 15));
     }
     FT_Close(handle);
 }
