@@ -14,7 +14,7 @@ bool stillActive(HANDLE thread) {
 
 } // namespace
 
-WorkerThread::~WorkerThread() noexcept(false) {
+WorkerThread::~WorkerThread() {
     stop();
     if (HANDLE owned = ownedHandle.exchange(nullptr))
         CloseHandle(owned);

@@ -19,9 +19,9 @@ public:
     WorkerThread() = default;
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
-    // Stops the thread (see stop). Not noexcept: when the object's own thread destroys it, the
-    // thread ends inside the destructor.
-    virtual ~WorkerThread() noexcept(false);
+    // Stops the thread (see stop). When the object's own thread destroys it, that thread ends
+    // inside the destructor and the rest of the object is left as it is.
+    virtual ~WorkerThread();
 
     // Creates the thread, which runs at once; true when a handle was obtained. Called once.
     bool start();

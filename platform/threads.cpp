@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csetjmp>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -40,6 +41,7 @@ struct ThreadRecord {
     // Written and read only by the thread itself.
     DWORD result = 0;
     bool returned = false;
+    std::jmp_buf exitJump; // where ExitThread leaves the routine's frames behind
     // The code chosen by ExitThread or TerminateThread, whichever came first; reported when the
     // thread ends by unwinding instead of returning.
     std::atomic<std::uint64_t> endCode{kNoEndCode};
@@ -85,8 +87,8 @@ void clearStaleStackPoison() {
 #endif
 }
 
-// Publishes the exit code however the thread ends: by returning from the routine, or by the
-// unwinding that ExitThread (pthread_exit) and TerminateThread (cancellation) start. A key
+// Publishes the exit code however the thread ends: by returning from the routine (also after
+// ExitThread), or by the unwinding that TerminateThread (cancellation) starts. A key
 // destructor runs in every case without putting a cleanup frame of ours on the stack: an
 // unwinding that stops in such a frame trips AddressSanitizer after a cancellation.
 void finishThread(void* value) {
@@ -115,7 +117,10 @@ void* threadStart(void* parameter) {
     currentRecord = record;
     currentThreadId = record->id;
     pthread_setspecific(finishKey(), record);
-    record->result = record->routine(record->parameter);
+    if (setjmp(record->exitJump) == 0)
+        record->result = record->routine(record->parameter);
+    else
+        record->result = static_cast<DWORD>(record->endCode.load());
     record->returned = true;
     return nullptr;
 }
@@ -175,8 +180,10 @@ DWORD GetCurrentThreadId() {
 }
 
 void ExitThread(DWORD exitCode) {
-    if (currentRecord)
-        chooseEndCode(currentRecord, exitCode);
+    if (ThreadRecord* record = currentRecord) {
+        chooseEndCode(record, exitCode);
+        std::longjmp(record->exitJump, 1);
+    }
     pthread_exit(nullptr);
 }
 

@@ -6,10 +6,11 @@
 //    identifier, unique within the process, before the routine starts;
 //  - GetExitCodeThread reports STILL_ACTIVE until the routine has returned or the thread was
 //    ended, then the routine's result or the code given to ExitThread/TerminateThread;
-//  - ExitThread ends the calling thread, unwinding its stack (destructors run; a frame that is
-//    noexcept on the way ends the process instead);
+//  - ExitThread ends the calling thread at once and, as on Windows, runs no destructor of what is
+//    on its stack (it may be called from inside a destructor);
 //  - TerminateThread asks the thread to end at its next cancellation point (a sleep, a blocking
-//    read or write, a wait) and returns at once; a thread that never reaches one keeps running;
+//    read or write, a wait) and returns at once; the thread's stack is unwound, so locks held by
+//    scoped guards are released; a thread that never reaches such a point keeps running;
 //  - Sleep(0) yields; other values sleep at least that many milliseconds;
 //  - CloseHandle releases a thread handle; the thread itself goes on running if it has not ended.
 #include "platform/win32_types.h"

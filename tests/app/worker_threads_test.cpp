@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
 
 namespace orvane {
 namespace {
@@ -227,40 +228,56 @@ TEST(WorkerThread, StopRightAfterStartNeedsNoForce) {
     }
 }
 
+// Sets a flag when the thread that armed it ends, after everything else on that thread.
+struct ThreadEndFlag {
+    std::atomic<bool>* flag = nullptr;
+    ~ThreadEndFlag() {
+        if (flag)
+            *flag = true;
+    }
+};
+thread_local ThreadEndFlag threadEndFlag;
+
 // Destroys itself from inside run() once the test lets it.
 class SelfDestroyingWorker : public WorkerThread {
 public:
-    explicit SelfDestroyingWorker(std::atomic<bool>& go, std::atomic<bool>& after)
-        : go_(go), after_(after) {}
-    void run() override {
-        while (!go_)
-            Sleep(1);
-        std::atomic<bool>& after = after_;
-        delete this;
-        after = true; // never reached
-    }
+    std::atomic<bool> go{false};
+    std::atomic<bool>* pastDestruction = nullptr;
+    std::atomic<bool>* threadEnded = nullptr;
 
-private:
-    std::atomic<bool>& go_;
-    std::atomic<bool>& after_;
+    void run() override {
+        threadEndFlag.flag = threadEnded;
+        while (!go)
+            Sleep(1);
+        std::atomic<bool>* after = pastDestruction;
+        this->~SelfDestroyingWorker();
+        *after = true; // never reached
+    }
 };
 
 TEST(WorkerThread, DestroyingFromItsOwnThreadEndsThatThreadWithExitCodeZero) {
-    std::atomic<bool> go{false};
     std::atomic<bool> after{false};
-    auto* worker = new SelfDestroyingWorker(go, after);
+    std::atomic<bool> ended{false};
+    alignas(SelfDestroyingWorker) unsigned char storage[sizeof(SelfDestroyingWorker)];
+
+    auto* worker = new (storage) SelfDestroyingWorker;
+    worker->pastDestruction = &after;
+    worker->threadEnded = &ended;
     HANDLE thread = launch(*worker);
-    go = true;
+    worker->go = true;
     EXPECT_EQ(waitForExitCode(thread), 0u);
     EXPECT_FALSE(after);
     CloseHandle(thread);
+    ASSERT_TRUE(eventually([&] { return ended.load(); }));
 
-    // Through start(), whose own handle the destructor releases on the way out.
-    go = false;
-    worker = new SelfDestroyingWorker(go, after);
+    // Through start(), whose handle the destructor releases before the thread ends.
+    ended = false;
+    worker = new (storage) SelfDestroyingWorker;
+    worker->pastDestruction = &after;
+    worker->threadEnded = &ended;
     ASSERT_TRUE(worker->start());
-    go = true;
-    Sleep(20);
+    worker->go = true;
+    ASSERT_TRUE(eventually([&] { return ended.load(); }));
     EXPECT_FALSE(after);
 }
 
