@@ -12,8 +12,8 @@ namespace orvane {
 class WorkerThread {
 public:
     // How long stop() waits for run() to return by itself before ending the thread by force. A
-    // pass of the acquisition loop lasts at most about 1.85 s, and a process must be able to exit
-    // within 2 s of being asked.
+    // pass of the acquisition loop normally ends within one receive time-out (about 1.85 s), and
+    // a process must be able to exit within 2 s of being asked.
     static constexpr DWORD kStopGraceMs = 1900;
 
     WorkerThread() = default;
