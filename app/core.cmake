@@ -2,7 +2,8 @@
 # `orvane` companion. Listed by name: the viewer's own files (viewer.cmake) stay out of it.
 add_library(orvane_app
     ${CMAKE_CURRENT_LIST_DIR}/worker_thread.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tower_monitor.cpp
 )
 target_include_directories(orvane_app PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(orvane_app PUBLIC orvane_sensor orvane_link orvane_platform)
+target_link_libraries(orvane_app PUBLIC orvane_render orvane_sensor orvane_link orvane_platform)
 orvane_warnings(orvane_app)

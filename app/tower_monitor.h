@@ -1,0 +1,81 @@
+#pragma once
+
+#include "app/readout_sink.h"
+#include "app/worker_thread.h"
+#include "render/scene_renderer.h"
+#include "sensor/tilt_estimator.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace orvane {
+
+// Counts passes of the acquisition loop: down by one per new sample and per idle pass, wrapping
+// through the 16-bit range. Set to 4 when the loop starts and whenever "g" is sent again from an
+// idle pass. Worker thread only.
+extern std::uint16_t pollCountdown;
+
+// The central object: the worker thread whose body is the acquisition loop, the last stage of
+// the receive chain (through the estimator), and the owner of the view's renderer.
+//
+// Threads: the loop, and through it the estimator, run on the worker thread. The window's thread
+// reads the published readings (the atomics below, or readings() for a consistent set), sets
+// viewAngle and calls updateViewRotation, and paints through the renderer, which locks itself.
+class TowerMonitor : public WorkerThread, public TiltEstimator {
+public:
+    static constexpr std::int32_t kSeeking = 2;
+    static constexpr std::int32_t kStreaming = 3;
+    // Idle passes in a row after which streaming asks for samples again, however far the
+    // countdown has wrapped.
+    static constexpr std::uint32_t kIdlePassesBeforeRepoll = 4;
+
+    TowerMonitor() = default;
+    // Stops the worker thread first, then releases the renderer's arrays.
+    ~TowerMonitor() override;
+
+    // The renderer's wide preset, then closeView = false. Also from the window's thread before
+    // the worker starts.
+    void selectWideView();
+    // The renderer's close preset, then closeView = true.
+    void selectCloseView();
+    // Sets the estimator's view rotation to a turn by viewAngle about the tower axis (c1). Any
+    // thread.
+    void updateViewRotation();
+
+    // The acquisition loop; runs while `running` is set (tested after each pass).
+    void run() override;
+    // Handles the new sample in tiltVector and offAxisMeasure: readings, view preset, live
+    // marker, countdown and refresh. Worker thread only (the loop calls it once per new sample).
+    void processNewSample();
+
+    // The readings of the last processed sample, all from that one sample. Any thread.
+    TowerReadings readings() const;
+
+    SceneRenderer renderer;
+    // Published by the worker for each processed sample; each is read whole.
+    std::atomic<float> markerX{0.0f};
+    std::atomic<float> markerY{0.0f};
+    std::atomic<float> angleX{0.0f};
+    std::atomic<float> angleY{0.0f};
+    std::atomic<float> totalTilt{0.0f};
+    // Degrees; changed in steps by the window, which then calls updateViewRotation.
+    std::atomic<float> viewAngle{0.0f};
+    // sampleCount when the loop last processed a sample. Worker thread only.
+    std::uint32_t lastSampleCount = 0;
+    // Not owned. Set before the worker starts; refreshed on the worker thread.
+    std::atomic<ReadoutSink*> dialog{nullptr};
+    std::atomic<bool> closeView{false};
+    std::atomic<std::int32_t> linkState{0};
+    // Consecutive idle passes while streaming. Worker thread only.
+    std::uint32_t idlePasses = 0;
+
+private:
+    void runPass();
+    void publish(const TowerReadings& next);
+
+    mutable std::mutex readingsMutex_; //!< guards published_ and keeps the atomics above in step
+    TowerReadings published_;
+};
+
+} // namespace orvane

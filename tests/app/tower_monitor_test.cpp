@@ -1,0 +1,380 @@
+#include "app/tower_monitor.h"
+
+#include "link/link_connection.h"
+#include "link/sensor_link.h"
+#include "sensor/frame_decoder.h"
+#include "sensor/tilt_readout.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvane {
+namespace {
+
+// An 8-byte frame: type, three big-endian components in thousandths of g, check byte.
+std::string frame(char type, int c0, int c1, int c2) {
+    std::string bytes(1, type);
+    std::uint8_t sum = 0;
+    for (int c : {c0, c1, c2}) {
+        const auto word = static_cast<std::uint16_t>(c);
+        for (auto b : {static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)}) {
+            bytes.push_back(static_cast<char>(b));
+            sum = static_cast<std::uint8_t>(sum + b);
+        }
+    }
+    bytes.push_back(static_cast<char>(0xFF - sum));
+    return bytes;
+}
+
+const std::string kReference = frame(';', 0, 1000, 0);
+const std::string kSample = frame(':', 0, 1000, 0);
+
+// A sensor that answers each command at once and never sleeps. Exchanges are the passes of the
+// loop: each one starts with the link's flush and brings at most one answer in its receive.
+class ScriptedSensor {
+public:
+    std::string answerSe; // sent in the pass after "se"
+    std::string answerC;  // sent in the pass after "c"
+    // What each pass after a "g" brings: 'S' a sample frame, 'e' the "e" reply, '.' nothing;
+    // silence once it has run out. Every "g" starts it again.
+    std::string stream;
+    int passLimit = 0; // the loop is asked to stop during this pass
+    WorkerThread* loop = nullptr;
+
+    // Commands written before the first pass, then those of each pass, "-" for none.
+    std::string log() const {
+        std::string text;
+        for (std::size_t i = 0; i < commands_.size(); ++i) {
+            if (i)
+                text += '/';
+            text += commands_[i].empty() ? "-" : commands_[i];
+        }
+        return text;
+    }
+
+    void command(std::string_view bytes) {
+        std::string& now = commands_.back();
+        if (!now.empty())
+            now += '+';
+        now += bytes;
+        if (bytes == "se")
+            pending_ = answerSe;
+        else if (bytes == "c")
+            pending_ = answerC;
+        else if (bytes == "g")
+            streamPosition_ = 0;
+    }
+    void beginPass() {
+        commands_.emplace_back();
+        ++passes_;
+    }
+    std::string answer() {
+        if (passes_ >= passLimit && loop)
+            loop->requestStop();
+        std::string bytes;
+        bytes.swap(pending_);
+        if (bytes.empty() && streamPosition_ < stream.size()) {
+            switch (stream[streamPosition_++]) {
+            case 'S':
+                bytes = kSample;
+                break;
+            case 'e':
+                bytes = "e";
+                break;
+            default:
+                break;
+            }
+        }
+        return bytes;
+    }
+
+private:
+    std::vector<std::string> commands_{std::string()};
+    std::string pending_;
+    std::size_t streamPosition_ = std::string::npos;
+    int passes_ = 0;
+};
+
+class ScriptedSource : public ChannelSource {
+public:
+    explicit ScriptedSource(ScriptedSensor& sensor) : sensor_(sensor) { isOpen = true; }
+    using ChannelSource::write;
+    std::int32_t write(const void* data, std::int32_t length) override {
+        sensor_.command(
+            std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(length)));
+        return length;
+    }
+    std::int32_t read(void*, std::int32_t) override { return 0; }
+
+private:
+    ScriptedSensor& sensor_;
+};
+
+class ScriptedConnection : public LinkConnection {
+public:
+    ScriptedConnection(ScriptedSource* head, ScriptedSensor& sensor)
+        : LinkConnection(head), sensor_(sensor) {}
+    bool receive(std::int32_t) override {
+        const std::string bytes = sensor_.answer();
+        if (!bytes.empty())
+            source->put(ByteBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                   static_cast<std::uint32_t>(bytes.size())));
+        return source->done;
+    }
+    bool flush(std::int32_t) override {
+        sensor_.beginPass();
+        return static_cast<Stage*>(source)->reset();
+    }
+
+private:
+    ScriptedSensor& sensor_;
+};
+
+class ScriptedFactory : public LinkFactory {
+public:
+    explicit ScriptedFactory(ScriptedSensor& sensor) : sensor_(sensor) {}
+    LinkConnection* open(ChannelSource*& source, std::int32_t, std::int32_t) override {
+        auto* head = new ScriptedSource(sensor_);
+        source = head;
+        return new ScriptedConnection(head, sensor_);
+    }
+
+private:
+    ScriptedSensor& sensor_;
+};
+
+// Records what the loop asks of the window.
+class RecordingSink : public ReadoutSink {
+public:
+    explicit RecordingSink(const TowerMonitor& monitor) : monitor_(monitor) {}
+    void refreshReadouts() override { refreshedAt.push_back(monitor_.sampleCount); }
+    void sampleProcessed(const TowerReadings& readings) override { processed.push_back(readings); }
+
+    std::vector<std::uint32_t> refreshedAt;
+    std::vector<TowerReadings> processed;
+
+private:
+    const TowerMonitor& monitor_;
+};
+
+// The receive chain of the program over a scripted sensor: link -> decoder -> monitor.
+class ScriptedLink {
+public:
+    ScriptedLink(ScriptedSensor& sensor, TowerMonitor& monitor) : factory_(sensor) {
+        savedFactory_ = linkFactory;
+        linkFactory = &factory_;
+        decoder.setDownstream(&monitor);
+        opened = openLink(&decoder, 0, 19200);
+    }
+    ~ScriptedLink() {
+        closeLink();
+        // The process-wide receive buffer must not keep pointing at this test's decoder.
+        receiveBuffer.upstream = nullptr;
+        receiveBuffer.downstream = nullptr;
+        receiveBuffer.pendingDownstream = nullptr;
+        linkFactory = savedFactory_;
+    }
+    ScriptedLink(const ScriptedLink&) = delete;
+    ScriptedLink& operator=(const ScriptedLink&) = delete;
+
+    FrameDecoder decoder;
+    bool opened = false;
+
+private:
+    ScriptedFactory factory_;
+    LinkFactory* savedFactory_ = nullptr;
+};
+
+struct Scenario {
+    const char* name;
+    std::string answerSe;
+    std::string answerC;
+    std::string stream;
+    int passes;
+    std::string expectedLog;
+    std::vector<std::uint32_t> expectedRefreshes; // sampleCount at each refresh
+};
+
+std::string repeat(std::string_view text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+TEST(TowerMonitor, CommandsAndRefreshesFollowTheSensor) {
+    const std::string endless = repeat("S", 100);
+    const Scenario scenarios[] = {
+        {"a sensor that never answers gets se every pass", "", "", "", 4, "se/se/se/se/se", {}},
+        {"e without a reference gets c every pass", "e", "", "", 4, "se/c/c/c/c", {}},
+        {"a reference after e gets g once, then streams",
+         "e",
+         kReference,
+         endless,
+         5,
+         "se/c/g/-/-/-",
+         {2}},
+        {"a reference without e gets g once; refresh every second sample",
+         kReference,
+         "",
+         endless,
+         7,
+         "se/g/-/-/-/-/-/-",
+         {2, 4, 6}},
+        {"an e while streaming counts as idle", kReference, "", "SSSe", 5, "se/g/-/-/-/g", {2}},
+        {"three samples then silence: g at once, and again after three more",
+         kReference,
+         "",
+         "SSS",
+         9,
+         "se/g/-/-/-/g/-/-/-/g",
+         {2, 5}},
+        // The countdown has wrapped far below 0 here; the run of idle passes asks again.
+        {"a long stream then silence: g after four idle passes",
+         kReference,
+         "",
+         repeat("S", 20),
+         25,
+         "se/g/" + repeat("-/", 23) + "g",
+         {2, 4, 6, 8, 10, 12, 14, 16, 18, 20}},
+    };
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.name);
+        ScriptedSensor sensor;
+        sensor.answerSe = s.answerSe;
+        sensor.answerC = s.answerC;
+        sensor.stream = s.stream;
+        sensor.passLimit = s.passes;
+        TowerMonitor monitor;
+        RecordingSink sink(monitor);
+        monitor.dialog = &sink;
+        sensor.loop = &monitor;
+        ScriptedLink link(sensor, monitor);
+        ASSERT_TRUE(link.opened);
+
+        // The loop on this thread, as the worker thread would run it.
+        EXPECT_EQ(WorkerThread::threadEntry(&monitor), 0u);
+
+        EXPECT_EQ(sensor.log(), s.expectedLog);
+        EXPECT_EQ(sink.refreshedAt, s.expectedRefreshes);
+        EXPECT_EQ(sink.processed.size(), monitor.sampleCount);
+        if (s.expectedRefreshes.empty()) {
+            const TowerReadings r = monitor.readings();
+            EXPECT_EQ(r.angleX, 0.0f);
+            EXPECT_EQ(r.angleY, 0.0f);
+            EXPECT_EQ(r.totalTilt, 0.0f);
+        }
+    }
+}
+
+TEST(TowerMonitor, StartsSeekingAndLeavesAtOnceWhenNotRunning) {
+    ScriptedSensor sensor;
+    TowerMonitor monitor;
+    ScriptedLink link(sensor, monitor);
+    monitor.eFrameSeen = true;
+    monitor.setViewRotation({0.5f, 0.0f, 0.5f, 0.0f});
+    monitor.run(); // `running` is false: only the start
+    EXPECT_EQ(sensor.log(), "se");
+    EXPECT_EQ(pollCountdown, 4);
+    EXPECT_FALSE(monitor.eFrameSeen);
+    EXPECT_EQ(monitor.linkState.load(), TowerMonitor::kSeeking);
+    const Quaternion q = monitor.viewRotation();
+    EXPECT_EQ(q.w, 1.0f);
+    EXPECT_EQ(q.y, 0.0f);
+}
+
+// A unit tilt vector in the c0-c1 plane whose readout has exactly this u.
+void tiltWithCosine(float u, float tilt[3]) {
+    float c0 = static_cast<float>(std::sqrt(1.0 - static_cast<double>(u) * u));
+    for (int step = 0; step < 64; ++step) {
+        tilt[0] = c0;
+        tilt[1] = u;
+        tilt[2] = 0.0f;
+        if (readTilt(tilt, 0.0f).u == u)
+            return;
+        c0 = std::nextafter(c0, step % 2 ? 0.0f : 1.0f);
+    }
+    FAIL() << "no tilt vector found for u = " << u;
+}
+
+TEST(TowerMonitor, ViewPresetHysteresisComparesTheFloatCosineWithDoubleThresholds) {
+    struct Case {
+        bool closeBefore;
+        float u;
+        bool closeAfter;
+    };
+    const Case cases[] = {
+        {false, 0.99699998f, false}, // the float nearest 0.997 is below the double 0.997
+        {false, std::nextafter(0.99699998f, 1.0f), true},
+        {false, 1.0f, true},
+        {true, 0.99000001f, true}, // the float nearest 0.99 is at least the double 0.99
+        {true, std::nextafter(0.99000001f, 0.0f), false},
+        {true, 0.5f, false},
+        {false, 0.99f, false}, // between the thresholds nothing changes
+        {true, 0.995f, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "u = " << c.u << (c.closeBefore ? " close" : " wide"));
+        TowerMonitor monitor;
+        if (c.closeBefore)
+            monitor.selectCloseView();
+        else
+            monitor.selectWideView();
+        tiltWithCosine(c.u, monitor.tiltVector);
+        monitor.sampleCount = 1;
+        monitor.processNewSample();
+        EXPECT_EQ(monitor.closeView.load(), c.closeAfter);
+        EXPECT_EQ(monitor.renderer.scale(), c.closeAfter ? kCloseView.scale : kWideView.scale);
+        EXPECT_EQ(monitor.readings().closeView, c.closeAfter);
+        EXPECT_EQ(monitor.lastSampleCount, 1u);
+    }
+}
+
+TEST(TowerMonitor, LiveMarkerIsGreenOnlyBelowTheDoubleThreshold) {
+    struct Case {
+        float offAxis;
+        std::uint32_t colour;
+    };
+    const Case cases[] = {
+        {0.0f, kLiveGreen},
+        {0.02f, kLiveGreen}, // the float nearest 0.02 is 0.0199999996
+        {std::nextafter(0.02f, 1.0f), kLiveYellow},
+        {5.0f, kLiveYellow},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offAxis);
+        TowerMonitor monitor;
+        monitor.tiltVector[0] = -0.1f;
+        monitor.tiltVector[1] = 0.99f;
+        monitor.tiltVector[2] = 0.05f;
+        monitor.offAxisMeasure = c.offAxis;
+        monitor.processNewSample();
+        const ViewMarker live = monitor.renderer.liveMarker();
+        EXPECT_EQ(live.colour, c.colour);
+        EXPECT_EQ(live.x, 0.1f);
+        EXPECT_EQ(live.y, 0.05f);
+        EXPECT_EQ(monitor.readings().markerColour, c.colour);
+    }
+}
+
+TEST(TowerMonitor, ViewRotationTurnsAboutTheTowerAxis) {
+    TowerMonitor monitor;
+    for (float angle : {0.0f, 22.5f, -45.0f, 180.0f}) {
+        monitor.viewAngle = angle;
+        monitor.updateViewRotation();
+        const Quaternion q = monitor.viewRotation();
+        const double half = angle * 0.008726646259971648;
+        EXPECT_EQ(q.w, static_cast<float>(std::cos(half))) << angle;
+        EXPECT_EQ(q.x, 0.0f);
+        EXPECT_EQ(q.y, static_cast<float>(std::sin(half))) << angle;
+        EXPECT_EQ(q.z, 0.0f);
+    }
+}
+
+} // namespace
+} // namespace orvane
