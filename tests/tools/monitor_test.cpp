@@ -1,0 +1,185 @@
+// Runs `orvane monitor` as a user would, through the shell, on the simulated sensor.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kHeader = "time,sample,x,y,total,view,marker";
+
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "orvane_monitor_test_" + name;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// `prefix` goes before the tool on the command line (environment, `timeout`); a run that does
+// not end by itself is killed after `killAfter` seconds and fails with status 137.
+ToolRun runMonitor(const std::string& args, const std::string& prefix = "", int killAfter = 30) {
+    const std::string out = tempPath("stdout"), err = tempPath("stderr");
+    const std::string command = prefix + " timeout -s KILL " + std::to_string(killAfter) + " '" +
+                                ORVANE_TOOL + "' monitor " + args + " < /dev/null > '" + out +
+                                "' 2> '" + err + "'";
+    const int raw = std::system(command.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = readFile(out);
+    r.err = readFile(err);
+    return r;
+}
+
+struct Line {
+    double time;
+    unsigned long sample;
+    double x, y, total;
+    std::string view, marker;
+};
+
+// Parses a data line, failing the test when it is not in the documented format.
+Line parseLine(const std::string& text) {
+    static const std::regex format(
+        R"(^(\d+\.\d{3}),(\d+),(-?\d+\.\d{4}),(-?\d+\.\d{4}),(\d+\.\d{4}),(wide|close),(green|yellow)$)");
+    std::smatch m;
+    Line line{};
+    EXPECT_TRUE(std::regex_match(text, m, format)) << "'" << text << "'";
+    if (m.empty())
+        return line;
+    line.time = std::stod(m[1]);
+    line.sample = std::stoul(m[2]);
+    line.x = std::stod(m[3]);
+    line.y = std::stod(m[4]);
+    line.total = std::stod(m[5]);
+    line.view = m[6];
+    line.marker = m[7];
+    return line;
+}
+
+// The sensor's start-up exchange ("se", "c", "g") takes two full receive time-outs, about 3.6 s,
+// before the first sample.
+constexpr const char* kAfterStartUp = "5.5";
+
+TEST(Monitor, LogsTheSimulatedLeanUntilItsTimeIsUp) {
+    const ToolRun r = runMonitor(std::string("--device sim:x=1.5,y=-0.75,noise=0,rate=200 ") +
+                                 "--seconds " + kAfterStartUp);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    const std::vector<std::string> lines = splitLines(r.out);
+    ASSERT_GT(lines.size(), 50u);
+    EXPECT_EQ(lines[0], kHeader);
+
+    Line previous{};
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const Line line = parseLine(lines[i]);
+        EXPECT_LE(line.time, std::stod(kAfterStartUp));
+        EXPECT_GE(line.time, previous.time);
+        EXPECT_GT(line.sample, previous.sample);
+        previous = line;
+    }
+    // Settled: the filter has long been full. The lean is small and off every axis.
+    EXPECT_GT(previous.sample, 300u);
+    EXPECT_NEAR(previous.x, 1.5, 0.02);
+    EXPECT_NEAR(previous.y, -0.75, 0.02);
+    EXPECT_NEAR(previous.total, 1.677, 0.02);
+    EXPECT_EQ(previous.view, "close");
+    EXPECT_EQ(previous.marker, "yellow");
+}
+
+TEST(Monitor, StopsAfterCountLinesAndTheOptionWinsOverTheEnvironment) {
+    const ToolRun r =
+        runMonitor("--device=sim:rate=200 --count 3", "ORVANE_DEVICE=tty:/nonexistent");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = splitLines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_EQ(lines[0], kHeader);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        parseLine(lines[i]);
+
+    const ToolRun fromEnvironment = runMonitor("--count 1", "ORVANE_DEVICE=sim:rate=200");
+    EXPECT_EQ(fromEnvironment.status, 0) << fromEnvironment.err;
+    EXPECT_EQ(splitLines(fromEnvironment.out).size(), 2u);
+}
+
+TEST(Monitor, StopsCleanlyOnSignals) {
+    for (const char* signal : {"INT", "TERM"}) {
+        SCOPED_TRACE(signal);
+        // timeout sends the signal once lines flow and passes on the monitor's own status.
+        const ToolRun r =
+            runMonitor("--device sim:rate=200",
+                       std::string("timeout --preserve-status -s ") + signal + " " + kAfterStartUp);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        ASSERT_FALSE(r.out.empty());
+        EXPECT_EQ(r.out.back(), '\n'); // no line cut short
+        const std::vector<std::string> lines = splitLines(r.out);
+        EXPECT_EQ(lines[0], kHeader);
+        EXPECT_GT(lines.size(), 2u);
+    }
+}
+
+TEST(Monitor, SilentSensorGivesOnlyTheHeader) {
+    const ToolRun r = runMonitor("--device sim:silent --seconds 0.3");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, kHeader + "\n");
+}
+
+TEST(Monitor, NoDeviceIsReportedOnStandardError) {
+    const ToolRun r = runMonitor("--device tty:/nonexistent/orvane-monitor-test --count 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not find downtower accel comm interface\n"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find(kHeader), std::string::npos);
+}
+
+TEST(Monitor, ClosedPipeEndsQuietly) {
+    const std::string out = tempPath("pipe_out"), err = tempPath("pipe_err"),
+                      status = tempPath("pipe_status");
+    const std::string command = std::string("{ timeout -s KILL 30 '") + ORVANE_TOOL +
+                                "' monitor --device sim:rate=200 2> '" + err + "'; echo $? > '" +
+                                status + "'; } | head -n 3 > '" + out + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(readFile(status), "0\n");
+    EXPECT_EQ(readFile(err), "");
+    EXPECT_EQ(splitLines(readFile(out)).size(), 3u);
+}
+
+TEST(Monitor, RejectsBadArguments) {
+    for (const char* args : {"--count", "--count x", "--count -1", "--seconds abc", "--seconds -2",
+                             "--device", "--bogus", "extra"}) {
+        SCOPED_TRACE(args);
+        const ToolRun r = runMonitor(std::string(args) + " --device sim");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err, "");
+    }
+}
+
+} // namespace

@@ -1,0 +1,291 @@
+// `orvane monitor`: the viewer's acquisition loop without a window, one CSV line per processed
+// sample, for logging a tower's lean over hours.
+#include "tools/subcommand.h"
+
+#include "app/readout_sink.h"
+#include "app/tower_monitor.h"
+#include "link/sensor_link.h"
+#include "sensor/frame_decoder.h"
+#include "sensor/tilt_readout.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvane::tools {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kNoDevice = "Could not find downtower accel comm interface";
+constexpr const char* kHeader = "time,sample,x,y,total,view,marker";
+// How often the main thread looks at signals and the time limit while no line is due.
+constexpr auto kWakeInterval = std::chrono::milliseconds(50);
+
+void printHelp(std::FILE* out) {
+    std::fprintf(
+        out,
+        "usage: orvane monitor [--device DEVICE] [--count N] [--seconds S]\n\n"
+        "Runs the viewer's acquisition loop without a window and prints one CSV line per\n"
+        "processed sample: %s\n"
+        "  time    seconds since the start, 3 decimals\n"
+        "  sample  the sensor's sample count\n"
+        "  x, y    the tilts the viewer shows as X^ and Y^, degrees, 4 decimals\n"
+        "  total   the tilt from the tower axis, degrees, 4 decimals\n"
+        "  view    wide or close, the viewer's zoom\n"
+        "  marker  green on a sensor axis, else yellow\n\n"
+        "options:\n"
+        "  --device DEVICE  the device as ORVANE_DEVICE gives it (ftdi, ftdi:N, tty:PATH,\n"
+        "                   sim[:k=v,...]); wins over ORVANE_DEVICE\n"
+        "  --count N        stop after N lines\n"
+        "  --seconds S      stop after S seconds\n\n"
+        "Runs until a limit is reached or until interrupted (SIGINT, SIGTERM); the device\n"
+        "is closed and the exit status is 0. Without a device the status is 1.\n",
+        kHeader);
+}
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int) {
+    stopSignal = 1;
+}
+
+struct Options {
+    std::optional<std::string> device;
+    std::optional<std::uint64_t> count;
+    std::optional<double> seconds;
+};
+
+bool parseCount(const char* text, std::uint64_t& value) {
+    if (!text || *text < '0' || *text > '9')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0')
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool parseSeconds(const char* text, double& value) {
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const double parsed = std::strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !(parsed >= 0.0) || parsed > 1e9)
+        return false;
+    value = parsed;
+    return true;
+}
+
+// Accepts "--name VALUE" and "--name=VALUE". Returns 0 when parsed, else the exit status.
+int parseOptions(std::span<char* const> args, Options& options) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            printHelp(stdout);
+            return -1;
+        }
+        std::string_view name = arg;
+        const char* value = nullptr;
+        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+            name = arg.substr(0, eq);
+            value = args[i] + eq + 1;
+        }
+        if (name != "--device" && name != "--count" && name != "--seconds") {
+            std::fprintf(stderr, "orvane monitor: unknown argument '%s'\n\n", args[i]);
+            printHelp(stderr);
+            return kExitUsage;
+        }
+        if (!value) {
+            if (i + 1 == args.size()) {
+                std::fprintf(stderr, "orvane monitor: %s needs a value\n",
+                             std::string(name).c_str());
+                return kExitUsage;
+            }
+            value = args[++i];
+        }
+        bool good = true;
+        if (name == "--device") {
+            good = *value != '\0';
+            options.device = value;
+        } else if (name == "--count") {
+            std::uint64_t n = 0;
+            good = parseCount(value, n);
+            options.count = n;
+        } else {
+            double s = 0;
+            good = parseSeconds(value, s);
+            options.seconds = s;
+        }
+        if (!good) {
+            std::fprintf(stderr, "orvane monitor: bad value '%s' for %s\n", value,
+                         std::string(name).c_str());
+            return kExitUsage;
+        }
+    }
+    return 0;
+}
+
+void selectDevice(const std::string& device) {
+#ifdef _WIN32
+    _putenv_s("ORVANE_DEVICE", device.c_str());
+#else
+    setenv("ORVANE_DEVICE", device.c_str(), 1);
+#endif
+}
+
+// Takes the readings on the worker thread and hands them to the main thread, which writes them:
+// the loop never waits for the output.
+class LineQueue : public ReadoutSink {
+public:
+    struct Line {
+        double seconds;
+        TowerReadings readings;
+    };
+
+    explicit LineQueue(Clock::time_point start) : start_(start) {}
+
+    void refreshReadouts() override {} // no window to refresh
+    void sampleProcessed(const TowerReadings& readings) override {
+        const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back({seconds, readings});
+        }
+        ready_.notify_one();
+    }
+
+    // Waits until a line is queued or `until`, then takes all queued lines.
+    std::deque<Line> take(Clock::time_point until) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait_until(lock, until, [this] { return !lines_.empty(); });
+        std::deque<Line> taken;
+        taken.swap(lines_);
+        return taken;
+    }
+
+private:
+    const Clock::time_point start_;
+    std::mutex mutex_;              //!< guards lines_
+    std::condition_variable ready_; // a line was queued
+    std::deque<Line> lines_;
+};
+
+// False when the line could not be written.
+bool writeLine(const LineQueue::Line& line) {
+    const TowerReadings& r = line.readings;
+    const float x = -r.angleX;
+    std::printf("%.3f,%u,%.4f,%.4f,%.4f,%s,%s\n", line.seconds, r.sampleCount,
+                static_cast<double>(x), static_cast<double>(r.angleY),
+                static_cast<double>(r.totalTilt), r.closeView ? "close" : "wide",
+                r.markerColour == kLiveGreen ? "green" : "yellow");
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+enum class Ending { Limit, Signal, OutputFailed };
+
+// Writes the lines as they come until a limit, a signal or a failed write (its errno in
+// writeError) ends the run.
+Ending printLines(LineQueue& queue, const Options& options, Clock::time_point start,
+                  int& writeError) {
+    std::uint64_t written = 0;
+    if (options.count && *options.count == 0)
+        return Ending::Limit;
+    std::optional<Clock::time_point> deadline;
+    if (options.seconds)
+        deadline = start + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(*options.seconds));
+    for (;;) {
+        if (stopSignal)
+            return Ending::Signal;
+        Clock::time_point wake = Clock::now() + kWakeInterval;
+        if (deadline && *deadline < wake)
+            wake = *deadline;
+        for (const auto& line : queue.take(wake)) {
+            if (options.seconds && line.seconds > *options.seconds)
+                return Ending::Limit;
+            if (!writeLine(line)) {
+                writeError = errno;
+                return Ending::OutputFailed;
+            }
+            if (options.count && ++written >= *options.count)
+                return Ending::Limit;
+        }
+        if (deadline && Clock::now() >= *deadline)
+            return Ending::Limit;
+    }
+}
+
+// The process-wide receive buffer must not point at this run's decoder once it is gone.
+void detachChain() {
+    receiveBuffer.setDownstream(nullptr);
+    receiveBuffer.applyPendingDownstream();
+}
+
+int runMonitor(std::span<char* const> args) {
+    const Clock::time_point start = Clock::now();
+    Options options;
+    if (const int status = parseOptions(args, options); status != 0)
+        return status < 0 ? kExitOk : status;
+    if (options.device)
+        selectDevice(*options.device);
+    ignoreBrokenPipe();
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+
+    // The receive chain of the viewer: link -> decoder -> monitor. All three live until the
+    // worker has stopped and the link is closed, below.
+    LineQueue queue(start);
+    FrameDecoder decoder;
+    TowerMonitor monitor;
+    decoder.setDownstream(&monitor);
+    if (!openLink(&decoder, 0, 19200)) {
+        detachChain();
+        std::fflush(stdout); // whatever the link printed comes first
+        std::fprintf(stderr, "%s\n", kNoDevice);
+        return kExitFailure;
+    }
+
+    int status = kExitOk;
+    std::printf("%s\n", kHeader);
+    if (std::fflush(stdout) == 0) {
+        monitor.dialog = &queue;
+        monitor.selectWideView();
+        if (monitor.start()) {
+            int writeError = 0;
+            if (printLines(queue, options, start, writeError) == Ending::OutputFailed &&
+                writeError != EPIPE) {
+                std::fprintf(stderr, "orvane monitor: cannot write the output: %s\n",
+                             std::strerror(writeError));
+                status = kExitFailure;
+            }
+        } else {
+            std::fprintf(stderr, "orvane monitor: cannot start the worker thread\n");
+            status = kExitFailure;
+        }
+    }
+    // A closed pipe ends the run quietly.
+    monitor.stop();
+    closeLink();
+    detachChain();
+    return status;
+}
+
+const SubcommandRegistration registration({"monitor", "log the tilt as CSV, without a window",
+                                           runMonitor});
+
+} // namespace
+} // namespace orvane::tools
