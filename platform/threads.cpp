@@ -42,8 +42,8 @@ struct ThreadRecord {
     DWORD result = 0;
     bool returned = false;
     std::jmp_buf exitJump; // where ExitThread leaves the routine's frames behind
-    // The code chosen by ExitThread or TerminateThread, whichever came first; reported when the
-    // thread ends by unwinding instead of returning.
+    // The code chosen by ExitThread or TerminateThread, whichever came first; the exit code of a
+    // thread that either of them ended.
     std::atomic<std::uint64_t> endCode{kNoEndCode};
     // The pthread has been joined or detached; its pthread_t must not be used any more.
     std::atomic<bool> reaped{false};
