@@ -99,6 +99,8 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
 // and return FALSE.
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+// Window thread only. Copies at most size - 1 characters and a terminator; returns the length.
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size);
 void InitCommonControls();
 
 #endif

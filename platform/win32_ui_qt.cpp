@@ -312,6 +312,16 @@ void setControlText(QWidget* w, const QString& text) {
         b->setText(text);
 }
 
+QString controlText(const QWidget* w) {
+    if (auto* l = qobject_cast<const QLabel*>(w))
+        return l->text();
+    if (auto* e = qobject_cast<const QLineEdit*>(w))
+        return e->text();
+    if (auto* b = qobject_cast<const QPushButton*>(w))
+        return b->text();
+    return QString();
+}
+
 // Window thread: applies what other threads left in the mailbox.
 void drainMailbox() {
     Ui& u = ui();
@@ -418,13 +428,7 @@ void writeProbe() {
                 std::to_string(w->width()) + " " + std::to_string(w->height()) + "\n";
         for (const auto& c : d->controls) {
             const QRect g = c->widget->geometry();
-            QString s;
-            if (auto* l = qobject_cast<QLabel*>(c->widget))
-                s = l->text();
-            else if (auto* e = qobject_cast<QLineEdit*>(c->widget))
-                s = e->text();
-            else if (auto* b = qobject_cast<QPushButton*>(c->widget))
-                s = b->text();
+            const QString s = controlText(c->widget);
             text += "control " + std::to_string(c->id) + " " + c->className + " " +
                     (c->widget->isVisible() ? "1" : "0") + " " + std::to_string(g.x()) + " " +
                     std::to_string(g.y()) + " " + std::to_string(g.width()) + " " +
@@ -844,6 +848,20 @@ BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     u.pendingTexts[{key(dialog), id}] = t;
     wakeWindowThreadLocked();
     return TRUE;
+}
+
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
+    if (text == nullptr || size <= 0)
+        return 0;
+    text[0] = '\0';
+    Window* c = onWindowThread() ? findControl(dialog, id) : nullptr;
+    if (c == nullptr)
+        return 0;
+    const QByteArray bytes = controlText(c->widget).toLatin1();
+    const int n = std::min<int>(static_cast<int>(bytes.size()), size - 1);
+    std::memcpy(text, bytes.constData(), static_cast<std::size_t>(n));
+    text[n] = '\0';
+    return static_cast<UINT>(n);
 }
 
 void InitCommonControls() {}
