@@ -17,3 +17,17 @@ if(TARGET orvane_app AND TARGET orvane_win32)
     orvane_warnings(orvane-viewer)
     install(TARGETS orvane-viewer RUNTIME DESTINATION bin)
 endif()
+
+# Desktop integration: a menu entry with its icon, and the udev rule that lets the plugdev group
+# open FTDI devices. udev reads rules from /usr/lib/udev/rules.d and /etc/udev/rules.d only, so
+# an install under /usr/local needs ORVANE_UDEV_RULES_DIR=/etc/udev/rules.d.
+if(NOT WIN32)
+    set(ORVANE_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
+        "Where cmake --install puts the udev rule (relative to the prefix, or absolute)")
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/orvane-viewer.desktop
+            DESTINATION share/applications)
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/orvane-viewer.svg
+            DESTINATION share/icons/hicolor/scalable/apps)
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/60-orvane-ftdi.rules
+            DESTINATION ${ORVANE_UDEV_RULES_DIR})
+endif()
