@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -117,7 +118,7 @@ double number(const std::string& s) {
 }
 
 class ViewerTest : public ::testing::Test {
-protected:
+public:
     static void SetUpTestSuite() { server = new e2e::XServer(); }
     static void TearDownTestSuite() {
         delete server;
@@ -256,8 +257,9 @@ TEST_F(ViewerTest, WindowShowsTheTemplateAndTheWideViewWithZeroReadouts) {
         SCOPED_TRACE(std::string("control ") + std::to_string(want.id) + " " + want.text);
         EXPECT_EQ(got.id, want.id);
         EXPECT_EQ(got.className, want.className);
-        if (want.id != 1000 && want.id != 1001 && want.id != 1005)
+        if (want.id != 1000 && want.id != 1001 && want.id != 1005) {
             EXPECT_EQ(got.text, want.text);
+        }
         EXPECT_EQ(got.visible, want.visible);
         EXPECT_EQ(got.x, toPixelsX(want.x));
         EXPECT_EQ(got.y, toPixelsY(want.y));
