@@ -604,6 +604,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND, DLGPROC proc, LPAR
         QFont font(QStringLiteral("DejaVu Sans"));
         font.setStyleHint(QFont::SansSerif);
         font.setPixelSize(11);
+        font.setStretch(QFont::SemiCondensed);
         widget->setFont(font);
     }
     const QRect client = dialogUnitsToPixels(t->x, t->y, t->cx, t->cy);
