@@ -493,12 +493,12 @@ QtMessageHandler previousHandler = nullptr;
 
 // While Qt connects to the display its complaints would come as several lines and a fatal
 // error would abort; one clear line and exit status 1 is what a user should see.
-void startupMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+void startupMessageHandler(QtMsgType type, const QMessageLogContext&, const QString&) {
     if (type != QtFatalMsg)
         return;
     const char* display = std::getenv("DISPLAY");
-    std::fprintf(stderr, "%s: cannot open the display %s (%s)\n", ui().programName.c_str(),
-                 display != nullptr ? display : "", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s: cannot connect to the display \"%s\"\n", ui().programName.c_str(),
+                 display != nullptr ? display : "");
     std::fflush(stderr);
     std::_Exit(1);
 }

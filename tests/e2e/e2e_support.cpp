@@ -197,7 +197,7 @@ Image readPng(const std::string& path) {
 }
 
 Image screenshot(const std::string& path) {
-    const CommandResult r = run("import -silent -window root '" + path + "' 2>&1");
+    const CommandResult r = run("import -silent -window root -depth 8 'ppm:" + path + "' 2>&1");
     if (r.status != 0)
         throw std::runtime_error("import failed: " + r.out);
     return readPpm(path);
@@ -235,17 +235,33 @@ Geometry windowGeometry(unsigned long window) {
 }
 
 void click(int x, int y) {
-    run("xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+    // No --sync: it waits for a motion that never comes when the pointer is already there. The
+    // server applies the move before the click anyway.
+    run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
 }
 
 void pressKey(unsigned long window, const std::string& key) {
-    run("xdotool windowfocus --sync " + std::to_string(window) + " key " + key);
+    // Two commands: chained after windowfocus, key would send a synthetic event to the window
+    // instead of typing on the keyboard.
+    run("xdotool windowfocus --sync " + std::to_string(window));
+    run("xdotool key " + key);
 }
+
+namespace {
+int xErrors = 0;
+int countXError(Display*, XErrorEvent*) {
+    ++xErrors;
+    return 0;
+}
+} // namespace
 
 void requestClose(const std::string& display, unsigned long window) {
     Display* dpy = XOpenDisplay(display.c_str());
     if (dpy == nullptr)
         throw std::runtime_error("cannot open display " + display);
+    // Xlib's default handler would end the test program on an error.
+    XSetErrorHandler(countXError);
+    xErrors = 0;
     XEvent ev{};
     ev.xclient.type = ClientMessage;
     ev.xclient.window = window;
@@ -254,8 +270,11 @@ void requestClose(const std::string& display, unsigned long window) {
     ev.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
     ev.xclient.data.l[1] = CurrentTime;
     XSendEvent(dpy, window, False, NoEventMask, &ev);
-    XFlush(dpy);
+    XSync(dpy, False);
     XCloseDisplay(dpy);
+    if (xErrors != 0)
+        throw std::runtime_error("WM_DELETE_WINDOW could not be sent to window " +
+                                 std::to_string(window));
 }
 
 const Control* ProbeState::control(int id) const {

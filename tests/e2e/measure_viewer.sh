@@ -28,7 +28,7 @@ export ORVANE_DEVICE=sim
 quit() { # ends the viewer as a person would (Enter presses Done) and waits for it
   local pid=$1 window
   window=$(xdotool search --onlyvisible --name '^Orvane Viewer$' 2>/dev/null | head -n1 || true)
-  [ -n "$window" ] && xdotool windowfocus --sync "$window" key Return
+  [ -n "$window" ] && xdotool windowfocus --sync "$window" && xdotool key Return
   for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true

@@ -376,7 +376,7 @@ TEST_F(ViewerTest, DoneEnterAndCloseBoxExitZeroEscDoesNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        start("sim");
+        start("sim:x=2,y=1");
         ASSERT_NE(window, 0u) << e2e::readFile(errPath);
         // Streaming, so the worker is busy when the dialog ends.
         waitFor([](const ProbeState& s) { return s.text(1005) != "0.00"; }, 10000);
