@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -12,10 +13,14 @@ TEST(ViewerSoak, ThirtySecondsOfClicksLeaveNoRaceReport) {
     e2e::XServer server;
     const std::string dir = e2e::tempDir();
     const std::string errPath = dir + "/stderr.txt";
-    e2e::Process viewer(
-        ORVANE_VIEWER,
-        {{"ORVANE_DEVICE", "sim:x=3,y=2,sway=4,period=6"}, {"ORVANE_UI_PROBE", dir + "/probe"}},
-        errPath);
+    const char* options = std::getenv("TSAN_OPTIONS");
+    const std::string tsanOptions = std::string(options != nullptr ? options : "") +
+                                    " suppressions=" + ORVANE_TSAN_SUPPRESSIONS;
+    e2e::Process viewer(ORVANE_VIEWER,
+                        {{"ORVANE_DEVICE", "sim:x=3,y=2,sway=4,period=6"},
+                         {"ORVANE_UI_PROBE", dir + "/probe"},
+                         {"TSAN_OPTIONS", tsanOptions}},
+                        errPath);
     const unsigned long window = e2e::findWindow("Orvane Viewer", 30000);
     ASSERT_NE(window, 0u) << e2e::readFile(errPath);
 
