@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -130,10 +131,14 @@ public:
         dir = e2e::tempDir();
         prefix = dir + "/probe";
         errPath = dir + "/stderr.txt";
+        const char* lsan = std::getenv("LSAN_OPTIONS");
         viewer = std::make_unique<e2e::Process>(
             ORVANE_VIEWER,
-            std::map<std::string, std::string>{{"ORVANE_DEVICE", device},
-                                               {"ORVANE_UI_PROBE", prefix}},
+            std::map<std::string, std::string>{
+                {"ORVANE_DEVICE", device},
+                {"ORVANE_UI_PROBE", prefix},
+                {"LSAN_OPTIONS", std::string(lsan != nullptr ? lsan : "") +
+                                     " suppressions=" + ORVANE_LSAN_SUPPRESSIONS}},
             errPath);
         window = e2e::findWindow(title, 15000);
     }

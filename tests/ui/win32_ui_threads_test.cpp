@@ -248,6 +248,7 @@ TEST(Win32Dialog, OtherThreadsReachTheWindowAndNeverWaitAfterTheEnd) {
     std::atomic<int> acceptedAfterEnd{0};
     std::atomic<int> callsAfterEnd{0};
     std::thread worker;
+    QTimer poll;
     Script s;
     s.onInit = [&](HWND hwnd) {
         EXPECT_TRUE(SetDlgItemTextA(hwnd, IDC_TOTAL, "0.00"));
@@ -271,14 +272,11 @@ TEST(Win32Dialog, OtherThreadsReachTheWindowAndNeverWaitAfterTheEnd) {
             }
         });
         // The window thread polls until the worker's last text has arrived.
-        auto poll = std::make_shared<std::function<void()>>();
-        *poll = [hwnd, poll] {
+        QObject::connect(&poll, &QTimer::timeout, [hwnd] {
             if (itemText(hwnd, IDC_OFFSET_X) == "last")
                 EndDialog(hwnd, 0);
-            else
-                later(*poll, 2);
-        };
-        later(*poll);
+        });
+        poll.start(2);
     };
     EXPECT_EQ(runDialog(s), 0);
     dialogOver = true;
