@@ -1,18 +1,24 @@
 # orvane-viewer: the entry point and the view dialog over the window system of platform/ui.cmake,
 # with the dialog template from resources/.
 if(TARGET orvane_app AND TARGET orvane_win32)
-    add_executable(orvane-viewer
+    # The entry point, dialog procedure and view dialog; also linked by the dialog's tests.
+    add_library(orvane_viewer_dialog OBJECT
         ${CMAKE_CURRENT_LIST_DIR}/win_main.cpp
         ${CMAKE_CURRENT_LIST_DIR}/dialog_base.cpp
         ${CMAKE_CURRENT_LIST_DIR}/view_dialog.cpp
     )
+    target_link_libraries(orvane_viewer_dialog PUBLIC orvane_app orvane_render orvane_win32)
+    orvane_warnings(orvane_viewer_dialog)
+
+    # Linking the object library brings its objects and its libraries.
+    add_executable(orvane-viewer)
+    target_link_libraries(orvane-viewer PRIVATE orvane_viewer_dialog)
     if(TARGET orvane_win32_main)
         target_link_libraries(orvane-viewer PRIVATE orvane_win32_main)
     endif()
     if(WIN32)
         set_target_properties(orvane-viewer PROPERTIES WIN32_EXECUTABLE ON)
     endif()
-    target_link_libraries(orvane-viewer PRIVATE orvane_app orvane_render orvane_win32)
     orvane_dialog_resources(orvane-viewer ${PROJECT_SOURCE_DIR}/resources/dlg_use.rc)
     orvane_warnings(orvane-viewer)
     install(TARGETS orvane-viewer RUNTIME DESTINATION bin)
