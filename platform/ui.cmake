@@ -6,6 +6,7 @@
 # compiled by the resource compiler on Windows, turned into a registered table by rc2cpp
 # elsewhere, so both systems build their dialogs from the same script.
 if(WIN32)
+    enable_language(RC)
     add_library(orvane_win32 INTERFACE)
     target_link_libraries(orvane_win32 INTERFACE orvane_platform user32 gdi32 comctl32)
 
