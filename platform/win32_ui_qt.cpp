@@ -323,6 +323,20 @@ QString controlText(const QWidget* w) {
     return QString();
 }
 
+// Window thread: marks area (null: all) of a window for repainting. For a dialog the visible
+// controls are left out, as their own windows are on Windows: repainting the dialog then does
+// not repaint every control over it, and the picture is not drawn over the labels.
+void invalidate(Window* w, const QRect& area) {
+    QRegion region(area.isNull() ? w->widget->rect() : area);
+    if (w->dialog != nullptr && w->dialog->self.get() == w) {
+        for (const auto& c : w->dialog->controls) {
+            if (c->widget->isVisible())
+                region -= c->widget->geometry();
+        }
+    }
+    w->widget->update(region);
+}
+
 // Window thread: applies what other threads left in the mailbox.
 void drainMailbox() {
     Ui& u = ui();
@@ -342,12 +356,8 @@ void drainMailbox() {
             setControlText(c->widget, QString::fromLatin1(text.c_str()));
     }
     for (const auto& [target, rect] : invalidations) {
-        if (Window* w = findWindow(reinterpret_cast<HWND>(target))) {
-            if (rect.isNull())
-                w->widget->update();
-            else
-                w->widget->update(rect);
-        }
+        if (Window* w = findWindow(reinterpret_cast<HWND>(target)))
+            invalidate(w, rect);
     }
 }
 
@@ -758,6 +768,15 @@ BOOL EndPaint(HWND, const PAINTSTRUCT* paint) {
     return TRUE;
 }
 
+namespace {
+// The top byte is unused in a bitmap; Qt wants it opaque. The arrays never overlap, which lets
+// the compiler vectorise the loop.
+void setOpaque(std::uint32_t* __restrict out, const std::uint32_t* __restrict in, int count) {
+    for (int i = 0; i < count; ++i)
+        out[i] = in[i] | 0xFF000000u;
+}
+} // namespace
+
 // 32-bit uncompressed bitmaps only, which is all the program draws. The pixels are copied into
 // the window as they are (0x00RRGGBB); rows of a positive-height bitmap run bottom-up.
 int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
@@ -781,6 +800,9 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
     if (img.width() != w || img.height() != ht)
         img = QImage(w, ht, QImage::Format_RGB32);
     const auto* src = static_cast<const std::uint32_t*>(bits);
+    // Destination columns [first, last) have source pixels; the rest are black.
+    const int first = static_cast<int>(std::clamp<long long>(-xSrc, 0, w));
+    const int last = static_cast<int>(std::clamp<long long>(dibWidth - xSrc, first, w));
     for (int j = 0; j < ht; ++j) {
         // DIB row (counted from the bottom for a bottom-up bitmap) shown on destination row j.
         const long long row = bottomUp ? ySrc + ht - 1 - j : ySrc + j;
@@ -790,12 +812,10 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
             std::fill(out, out + w, 0xFF000000u);
             continue;
         }
-        const std::uint32_t* in = src + stored * dibWidth;
-        for (int i = 0; i < w; ++i) {
-            const long long col = xSrc + i;
-            // The top byte is unused in the bitmap; Qt wants it opaque.
-            out[i] = (col >= 0 && col < dibWidth) ? (in[col] | 0xFF000000u) : 0xFF000000u;
-        }
+        const std::uint32_t* in = src + stored * dibWidth + xSrc;
+        std::fill(out, out + first, 0xFF000000u);
+        setOpaque(out + first, in + first, last - first);
+        std::fill(out + last, out + w, 0xFF000000u);
     }
     // An opaque image drawn over is a plain copy of the rows. Qt spreads a tall drawImage over
     // threads of its own pool; bands of a few rows stay on this thread, so the window's painting
@@ -817,10 +837,7 @@ BOOL InvalidateRect(HWND window, const RECT* rect, BOOL) {
         Window* w = findWindow(window);
         if (w == nullptr)
             return FALSE;
-        if (area.isNull())
-            w->widget->update();
-        else
-            w->widget->update(area);
+        invalidate(w, area);
         return TRUE;
     }
     Ui& u = ui();
