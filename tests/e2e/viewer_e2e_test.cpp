@@ -397,6 +397,32 @@ TEST_F(ViewerTest, DoneEnterAndCloseBoxExitZeroEscDoesNothing) {
     }
 }
 
+// With a window manager's frame and title bar around the window, the picture still lies exactly
+// where the template puts the frame, and the close box (here the manager's Alt+F4) ends it.
+TEST_F(ViewerTest, PictureSitsUnderTheFrameInsideAWindowManagersDecorations) {
+    if (e2e::run("command -v openbox").status != 0)
+        GTEST_SKIP() << "no openbox";
+    const std::string wmDir = e2e::tempDir();
+    e2e::Process wm("/usr/bin/openbox", {{"HOME", wmDir}}, wmDir + "/stderr.txt");
+    e2e::sleepMs(1000); // the manager takes over the screen
+    ASSERT_TRUE(wm.running()) << e2e::readFile(wmDir + "/stderr.txt");
+
+    start("sim:x=1.5,y=-0.75,noise=0");
+    ASSERT_NE(window, 0u) << e2e::readFile(errPath);
+    e2e::sleepMs(1000);
+    const e2e::Geometry g = e2e::windowGeometry(window);
+    EXPECT_TRUE(g.x != 0 || g.y != 0) << "the window has a frame around it";
+    ProbeState painted;
+    EXPECT_EQ(pictureMismatches(&painted), 0);
+    EXPECT_EQ(painted.blitX, kFrameX);
+    EXPECT_EQ(painted.blitY, kFrameY);
+
+    e2e::pressKey(window, "alt+F4");
+    expectExit(0, 2000);
+    wm.signal(SIGTERM);
+    wm.waitExit(5000);
+}
+
 TEST_F(ViewerTest, NoDeviceShowsTheFaultBoxAndExitsOne) {
     start("tty:/nonexistent/orvane-tty", "Communications fault");
     ASSERT_NE(window, 0u) << e2e::readFile(errPath);
