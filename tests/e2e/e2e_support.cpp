@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -38,10 +39,24 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
+namespace {
+// Removes the test's scratch directories when the program ends.
+struct TempDirs {
+    std::vector<std::string> paths;
+    ~TempDirs() {
+        std::error_code ignored;
+        for (const std::string& p : paths)
+            std::filesystem::remove_all(p, ignored);
+    }
+};
+TempDirs tempDirs;
+} // namespace
+
 std::string tempDir() {
     std::string pattern = "/tmp/orvane-e2e-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
+    tempDirs.paths.push_back(pattern);
     return pattern;
 }
 
