@@ -122,7 +122,8 @@ struct Probe {
 
 struct Ui {
     std::unique_ptr<QApplication> app;
-    std::thread::id windowThread;
+    // Read by every call from any thread; no thread's id while the window system is down.
+    std::atomic<std::thread::id> windowThread{};
     std::string programName = "orvane-viewer";
 
     std::mutex mutex; // guards everything below up to the next comment
@@ -147,7 +148,7 @@ Ui& ui() {
 
 bool onWindowThread() {
     Ui& u = ui();
-    return u.app != nullptr && std::this_thread::get_id() == u.windowThread;
+    return std::this_thread::get_id() == u.windowThread.load();
 }
 
 HWND newHandle() {
@@ -537,7 +538,7 @@ bool startWindowSystem(int& argc, char** argv) {
     previousHandler = qInstallMessageHandler(startupMessageHandler);
     u.app = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(previousHandler);
-    u.windowThread = std::this_thread::get_id();
+    u.windowThread.store(std::this_thread::get_id());
 
     if (::pipe2(u.wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) {
         std::fprintf(stderr, "%s: cannot create a pipe: %s\n", u.programName.c_str(),
@@ -578,6 +579,7 @@ void stopWindowSystem() {
     }
     u.blitImage = QImage();
     u.probe.lastBlit = QImage();
+    u.windowThread.store(std::thread::id());
     u.app.reset();
 }
 
