@@ -6,6 +6,8 @@
 #include "sensor/tilt_estimator.h"
 #include "sensor/view_rotation.h"
 
+#include "tests/support/wire_frame.h"
+
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -45,19 +47,7 @@ namespace {
 
 using namespace orvane;
 
-void appendFrame(std::vector<std::uint8_t>& bytes, std::uint8_t type, int c0, int c1, int c2) {
-    const int counts[3] = {c0, c1, c2};
-    std::uint8_t sum = 0;
-    bytes.push_back(type);
-    for (const int c : counts) {
-        const auto raw = static_cast<std::uint16_t>(static_cast<std::int16_t>(c));
-        const auto hi = static_cast<std::uint8_t>(raw >> 8), lo = static_cast<std::uint8_t>(raw);
-        bytes.push_back(hi);
-        bytes.push_back(lo);
-        sum = static_cast<std::uint8_t>(sum + hi + lo);
-    }
-    bytes.push_back(static_cast<std::uint8_t>(0xFF - sum));
-}
+using test_support::appendWireFrame;
 
 void BM_DecodeAndEstimate(benchmark::State& state) {
     constexpr std::size_t kBlock = 512;
@@ -66,15 +56,15 @@ void BM_DecodeAndEstimate(benchmark::State& state) {
     std::mt19937 random(42);
     std::uniform_int_distribution<int> noise(-15, 15);
     for (std::size_t i = 0; i < 64 * kBlock / 8; ++i)
-        appendFrame(stream, kSampleType, 60 + noise(random), 996 + noise(random),
-                    -35 + noise(random));
+        appendWireFrame(stream, kSampleType, 60 + noise(random), 996 + noise(random),
+                        -35 + noise(random));
 
     auto decoder = std::make_unique<FrameDecoder>();
     auto estimator = std::make_unique<TiltEstimator>();
     decoder->setDownstream(estimator.get());
     estimator->setViewRotation(viewRotationForAngle(22.5f));
     std::vector<std::uint8_t> reference;
-    appendFrame(reference, kReferenceType, 20, 999, -10);
+    appendWireFrame(reference, kReferenceType, 20, 999, -10);
     decoder->put(ByteBuffer(reference.data(), static_cast<std::uint32_t>(reference.size())));
 
     const std::uint32_t before = estimator->sampleCount;

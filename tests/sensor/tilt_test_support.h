@@ -4,6 +4,7 @@
 // done reports, and an independent double-precision model of the rotations.
 
 #include "link/stage.h"
+#include "tests/support/wire_frame.h"
 
 #include <array>
 #include <cmath>
@@ -13,22 +14,11 @@
 
 namespace orvane::testing_support {
 
-using Frame = std::array<std::uint8_t, 8>;
+using Frame = test_support::WireFrame;
 
 // A frame as the sensor sends it, counts in thousandths of g, with its check byte.
 inline Frame makeFrame(std::uint8_t type, int c0, int c1, int c2) {
-    Frame f{};
-    f[0] = type;
-    const int counts[3] = {c0, c1, c2};
-    std::uint8_t sum = 0;
-    for (int i = 0; i < 3; ++i) {
-        const auto raw = static_cast<std::uint16_t>(static_cast<std::int16_t>(counts[i]));
-        f[1 + 2 * i] = static_cast<std::uint8_t>(raw >> 8);
-        f[2 + 2 * i] = static_cast<std::uint8_t>(raw & 0xFF);
-        sum = static_cast<std::uint8_t>(sum + f[1 + 2 * i] + f[2 + 2 * i]);
-    }
-    f[7] = static_cast<std::uint8_t>(0xFF - sum);
-    return f;
+    return test_support::makeWireFrame(type, c0, c1, c2);
 }
 
 // Upstream neighbour that keeps every done report.

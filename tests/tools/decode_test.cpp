@@ -1,8 +1,9 @@
 // Runs `orvane decode` as a user would, through the shell, on recordings written here.
 
-#include <gtest/gtest.h>
+#include "tests/support/tool_run.h"
+#include "tests/support/wire_frame.h"
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
@@ -16,17 +17,12 @@
 
 namespace {
 
+using namespace orvane::test_support;
+
 const std::string kHeader = "sample,t0,t1,t2,off_axis,angle_x,angle_y,total_tilt";
 
 std::string tempPath(const std::string& name) {
     return ::testing::TempDir() + "orvane_decode_test_" + name;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -35,44 +31,9 @@ void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
               static_cast<std::streamsize>(bytes.size()));
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
 // `shellTail` follows the arguments on the command line (redirections, pipes).
 ToolRun runTool(const std::string& args, const std::string& shellTail = "< /dev/null") {
-    const std::string out = tempPath("stdout"), err = tempPath("stderr");
-    const std::string command = std::string("'") + ORVANE_TOOL + "' " + args + " " + shellTail +
-                                " > '" + out + "' 2> '" + err + "'";
-    const int raw = std::system(command.c_str());
-    ToolRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = readFile(out);
-    r.err = readFile(err);
-    return r;
-}
-
-void appendFrame(std::vector<std::uint8_t>& bytes, std::uint8_t type, int c0, int c1, int c2) {
-    const int counts[3] = {c0, c1, c2};
-    std::uint8_t sum = 0;
-    bytes.push_back(type);
-    for (const int c : counts) {
-        const auto raw = static_cast<std::uint16_t>(static_cast<std::int16_t>(c));
-        const auto hi = static_cast<std::uint8_t>(raw >> 8), lo = static_cast<std::uint8_t>(raw);
-        bytes.push_back(hi);
-        bytes.push_back(lo);
-        sum = static_cast<std::uint8_t>(sum + hi + lo);
-    }
-    bytes.push_back(static_cast<std::uint8_t>(0xFF - sum));
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream s(text);
-    for (std::string line; std::getline(s, line);)
-        result.push_back(line);
-    return result;
+    return runShell(std::string("'") + ORVANE_TOOL + "' " + args + " " + shellTail, tempPath(""));
 }
 
 std::vector<double> fields(const std::string& line) {
@@ -87,14 +48,14 @@ std::vector<double> fields(const std::string& line) {
 // reference, one frame with a bad check byte, one sample outside the gate, then `count` samples.
 std::vector<std::uint8_t> recording(int count, int c0, int c1, int c2) {
     std::vector<std::uint8_t> bytes = {0x0D, 0x0A, 0x41, 'e', 1, 2, 3, 4, 5, 6, 7};
-    appendFrame(bytes, ';', 0, 1000, 0);
-    appendFrame(bytes, ':', 0, 1000, 0);
+    appendWireFrame(bytes, ';', 0, 1000, 0);
+    appendWireFrame(bytes, ':', 0, 1000, 0);
     bytes.back() ^= 1;
-    appendFrame(bytes, ':', 0, 2000, 0);
+    appendWireFrame(bytes, ':', 0, 2000, 0);
     for (int i = 0; i < count; ++i) {
         if (i % 7 == 3)
             bytes.push_back('x'); // shifts later frames across the 512-byte block boundaries
-        appendFrame(bytes, ':', c0, c1, c2);
+        appendWireFrame(bytes, ':', c0, c1, c2);
     }
     return bytes;
 }
@@ -105,7 +66,7 @@ TEST(Decode, OneLinePerAcceptedSample) {
     const ToolRun r = runTool("decode '" + path + "'");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    const std::vector<std::string> out = lines(r.out);
+    const std::vector<std::string> out = splitLines(r.out);
     ASSERT_EQ(out.size(), 301u);
     EXPECT_EQ(out[0], kHeader);
     for (std::size_t i = 1; i < out.size(); ++i)
@@ -140,13 +101,13 @@ TEST(Decode, StandardInputAndViewAngle) {
     EXPECT_EQ(fromNothing.out, fromFile.out);
 
     // A quarter turn about the tower axis carries (x, y, z) to (z, y, -x).
-    const std::vector<double> plain = fields(lines(fromFile.out).back());
+    const std::vector<double> plain = fields(splitLines(fromFile.out).back());
     for (const std::string& form :
          {"--view-angle 90 '" + path + "'", "'" + path + "' --view-angle=90.0"}) {
         SCOPED_TRACE(form);
         const ToolRun turned = runTool("decode " + form);
         ASSERT_EQ(turned.status, 0) << turned.err;
-        const std::vector<double> t = fields(lines(turned.out).back());
+        const std::vector<double> t = fields(splitLines(turned.out).back());
         EXPECT_NEAR(t[1], plain[3], 1e-6);
         EXPECT_NEAR(t[2], plain[2], 1e-6);
         EXPECT_NEAR(t[3], -plain[1], 1e-6);
@@ -155,7 +116,7 @@ TEST(Decode, StandardInputAndViewAngle) {
     // A negative angle is a value, not an option.
     const ToolRun back = runTool("decode --view-angle -22.5 '" + path + "'");
     ASSERT_EQ(back.status, 0) << back.err;
-    const std::vector<double> b = fields(lines(back.out).back());
+    const std::vector<double> b = fields(splitLines(back.out).back());
     const double a = -22.5 * std::numbers::pi / 180;
     EXPECT_NEAR(b[1], plain[1] * std::cos(a) + plain[3] * std::sin(a), 1e-6);
     EXPECT_NEAR(b[3], -plain[1] * std::sin(a) + plain[3] * std::cos(a), 1e-6);
@@ -204,7 +165,7 @@ TEST(Decode, UsageAndErrors) {
             EXPECT_EQ(r.err.rfind("usage: orvane decode", 0), 0u) << r.err;
             EXPECT_EQ(r.out, "");
         } else {
-            EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+            EXPECT_EQ(splitLines(r.err).size(), 1u) << r.err;
             EXPECT_NE(r.err.find(c.stderrHas), std::string::npos) << r.err;
         }
     }

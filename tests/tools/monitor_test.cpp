@@ -1,8 +1,8 @@
 // Runs `orvane monitor` as a user would, through the shell, on the simulated sensor.
 
-#include <gtest/gtest.h>
+#include "tests/support/tool_run.h"
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,45 +14,20 @@
 
 namespace {
 
+using namespace orvane::test_support;
+
 const std::string kHeader = "time,sample,x,y,total,view,marker";
 
 std::string tempPath(const std::string& name) {
     return ::testing::TempDir() + "orvane_monitor_test_" + name;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
 // `prefix` goes before the tool on the command line (environment, `timeout`); a run that does
 // not end by itself is killed after `killAfter` seconds and fails with status 137.
 ToolRun runMonitor(const std::string& args, const std::string& prefix = "", int killAfter = 30) {
-    const std::string out = tempPath("stdout"), err = tempPath("stderr");
-    const std::string command = prefix + " timeout -s KILL " + std::to_string(killAfter) + " '" +
-                                ORVANE_TOOL + "' monitor " + args + " < /dev/null > '" + out +
-                                "' 2> '" + err + "'";
-    const int raw = std::system(command.c_str());
-    ToolRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = readFile(out);
-    r.err = readFile(err);
-    return r;
+    return runShell(prefix + " timeout -s KILL " + std::to_string(killAfter) + " '" + ORVANE_TOOL +
+                        "' monitor " + args + " < /dev/null",
+                    tempPath(""));
 }
 
 struct Line {
