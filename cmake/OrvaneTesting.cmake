@@ -1,9 +1,16 @@
+# A cross build (Windows under Wine) brings its own GoogleTest and runs each test through Wine.
+if(CMAKE_CROSSCOMPILING AND ORVANE_BUILD_TESTS)
+    include(WineTesting)
+endif()
+
 # Every *_test.cpp in a test folder becomes its own GoogleTest program and one ctest entry.
 # DEFINITIONS and DEPENDS let a test reach a program of the build (e.g. the path of `orvane`).
 # Files whose name contains "threads" also carry the label "threads", which the TSan run selects.
 function(orvane_add_tests)
     cmake_parse_arguments(ARG "" "" "LIBS;DEFINITIONS;DEPENDS" ${ARGN})
-    find_package(GTest REQUIRED)
+    if(NOT TARGET GTest::gtest)
+        find_package(GTest REQUIRED)
+    endif()
     file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
     get_filename_component(_dir ${CMAKE_CURRENT_SOURCE_DIR} NAME)
     foreach(_src IN LISTS _sources)
@@ -22,5 +29,8 @@ function(orvane_add_tests)
             list(APPEND _labels threads)
         endif()
         set_tests_properties(${_target} PROPERTIES LABELS "${_labels}" TIMEOUT 300)
+        if(COMMAND orvane_emulated_test)
+            orvane_emulated_test(${_target})
+        endif()
     endforeach()
 endfunction()
