@@ -13,3 +13,8 @@ if(NOT WIN32)
         ${CMAKE_CURRENT_LIST_DIR}/device_sim.cpp)
     target_link_libraries(orvane_platform PUBLIC orvane_sim PRIVATE PkgConfig::LIBFTDI1)
 endif()
+if(WIN32)
+    # On Windows they come from FTDI's FTD2XX.dll, loaded at run time: the program starts (and
+    # says it has no device) on a machine without FTDI's driver.
+    target_sources(orvane_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/d2xx_win32.cpp)
+endif()
