@@ -1,0 +1,203 @@
+// FTD2XX.dll for trying the Windows programs without the sensor: the eight D2XX calls over the
+// simulated sensor. It serves device 0, configured by ORVANE_DEVICE as on Linux ("sim" or
+// "sim:key=value,..."; unset means the defaults).
+#include "sim/paced_sensor.h"
+#include "sim/sim_options.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using FT_STATUS = ULONG;
+using FT_HANDLE = void*;
+
+enum : FT_STATUS {
+    FT_OK = 0,
+    FT_INVALID_HANDLE = 1,
+    FT_DEVICE_NOT_FOUND = 2,
+    FT_IO_ERROR = 4,
+    FT_INVALID_PARAMETER = 6,
+    FT_INVALID_BAUD_RATE = 7,
+};
+
+struct SimDevice {
+    explicit SimDevice(const orvane::sim::SimOptions& options) : sensor(options) {}
+
+    orvane::sim::PacedSensor sensor; // safe to use from several threads
+    std::atomic<DWORD> readTimeoutMs{0};
+};
+
+// The handle is the address of its SimDevice. A call holds a reference for its duration, so an
+// FT_Close on another thread never frees a device under a running read.
+struct Registry {
+    std::mutex lock; // guards devices
+    std::map<FT_HANDLE, std::shared_ptr<SimDevice>> devices;
+};
+
+Registry& registry() {
+    // Never destroyed: at process exit a thread may have been ended inside a read.
+    static Registry* instance = new Registry;
+    return *instance;
+}
+
+std::shared_ptr<SimDevice> find(FT_HANDLE handle) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    const auto it = r.devices.find(handle);
+    return it == r.devices.end() ? nullptr : it->second;
+}
+
+// ORVANE_DEVICE's simulated-sensor options; false (with one line on standard error) for any
+// other selection or malformed options.
+bool selectedOptions(orvane::sim::SimOptions& options) {
+    char value[1024];
+    const DWORD length = GetEnvironmentVariableA("ORVANE_DEVICE", value, sizeof value);
+    if (length >= sizeof value) {
+        std::fprintf(stderr, "ORVANE_DEVICE is too long\n");
+        return false;
+    }
+    const std::string_view text(value, length);
+    std::string_view simOptions;
+    if (text.empty() || text == "sim") {
+        simOptions = {};
+    } else if (text.starts_with("sim:")) {
+        simOptions = text.substr(4);
+    } else {
+        std::fprintf(stderr,
+                     "ORVANE_DEVICE=%.*s: this FTD2XX.dll serves only the simulated sensor "
+                     "(unset, sim or sim:key=value,...); FTDI's driver package has the real one\n",
+                     static_cast<int>(text.size()), text.data());
+        return false;
+    }
+    std::string error;
+    if (!orvane::sim::parseSimOptions(simOptions, options, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// D2XX's numbering of the settings FT_SetDataCharacteristics and FT_SetFlowControl accept.
+constexpr UCHAR kBits7 = 7, kBits8 = 8;
+constexpr UCHAR kStopBits1 = 0, kStopBits2 = 2;
+constexpr UCHAR kParitySpace = 4;
+constexpr USHORT kFlowNone = 0x0000, kFlowRtsCts = 0x0100, kFlowDtrDsr = 0x0200,
+                 kFlowXonXoff = 0x0400;
+
+// The model has no line settings to get wrong; a pulled cable fails them like a real bridge.
+FT_STATUS settle(SimDevice& device) {
+    return device.sensor.write(nullptr, 0) < 0 ? FT_IO_ERROR : FT_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
+    if (!handle)
+        return FT_INVALID_PARAMETER;
+    *handle = nullptr;
+    orvane::sim::SimOptions options;
+    if (deviceNumber != 0 || !selectedOptions(options))
+        return FT_DEVICE_NOT_FOUND;
+    auto device = std::make_shared<SimDevice>(options);
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    *handle = device.get();
+    r.devices.emplace(*handle, std::move(device));
+    return FT_OK;
+}
+
+FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
+    std::shared_ptr<SimDevice> closing;
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    const auto it = r.devices.find(handle);
+    if (it == r.devices.end())
+        return FT_INVALID_HANDLE;
+    closing = std::move(it->second);
+    r.devices.erase(it);
+    return FT_OK;
+}
+
+FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
+                         LPDWORD bytesReturned) {
+    const auto device = find(handle);
+    if (!device)
+        return FT_INVALID_HANDLE;
+    if (!bytesReturned || (!buffer && bytesToRead > 0))
+        return FT_INVALID_PARAMETER;
+    *bytesReturned = 0;
+    if (bytesToRead == 0)
+        return FT_OK;
+    const std::int64_t n = device->sensor.read(static_cast<std::uint8_t*>(buffer), bytesToRead,
+                                               device->readTimeoutMs.load());
+    if (n < 0)
+        return FT_IO_ERROR;
+    *bytesReturned = static_cast<DWORD>(n);
+    return FT_OK;
+}
+
+FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite,
+                          LPDWORD bytesWritten) {
+    const auto device = find(handle);
+    if (!device)
+        return FT_INVALID_HANDLE;
+    if (!bytesWritten || (!buffer && bytesToWrite > 0))
+        return FT_INVALID_PARAMETER;
+    *bytesWritten = 0;
+    const std::int64_t n =
+        device->sensor.write(static_cast<const std::uint8_t*>(buffer), bytesToWrite);
+    if (n < 0)
+        return FT_IO_ERROR;
+    *bytesWritten = static_cast<DWORD>(n);
+    return FT_OK;
+}
+
+FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
+    const auto device = find(handle);
+    if (!device)
+        return FT_INVALID_HANDLE;
+    return baudRate == 0 ? FT_INVALID_BAUD_RATE : settle(*device);
+}
+
+FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
+                                           UCHAR parity) {
+    const auto device = find(handle);
+    if (!device)
+        return FT_INVALID_HANDLE;
+    if ((wordLength != kBits8 && wordLength != kBits7) ||
+        (stopBits != kStopBits1 && stopBits != kStopBits2) || parity > kParitySpace)
+        return FT_INVALID_PARAMETER;
+    return settle(*device);
+}
+
+FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR /*xon*/,
+                                   UCHAR /*xoff*/) {
+    const auto device = find(handle);
+    if (!device)
+        return FT_INVALID_HANDLE;
+    if (flowControl != kFlowNone && flowControl != kFlowRtsCts && flowControl != kFlowDtrDsr &&
+        flowControl != kFlowXonXoff)
+        return FT_INVALID_PARAMETER;
+    return settle(*device);
+}
+
+FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG /*writeTimeoutMs*/) {
+    const auto device = find(handle);
+    if (!device)
+        return FT_INVALID_HANDLE;
+    // Writes to the model never wait, so only the read time-out matters.
+    device->readTimeoutMs.store(readTimeoutMs);
+    return FT_OK;
+}
+
+} // extern "C"
