@@ -14,6 +14,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# g++ on Linux predefines _GNU_SOURCE, which makes <cmath> declare M_PI and friends even with
+# -std=c++20; MinGW's headers hide them in strict mode unless asked.
+set(CMAKE_C_FLAGS_INIT "-D_USE_MATH_DEFINES")
+set(CMAKE_CXX_FLAGS_INIT "-D_USE_MATH_DEFINES")
+
 # The programs must run on a Windows without MinGW's DLLs: the GCC, C++ and winpthread runtimes
 # are linked in. -static is what pulls in winpthread statically.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
