@@ -44,7 +44,7 @@ struct Pipe {
 
 int duplicateOnto(int from, int to) {
 #ifdef _WIN32
-    return _dup2(from, to);
+    return _dup2(from, to) == 0 ? to : -1; // 0 on success, unlike POSIX dup2
 #else
     return ::dup2(from, to);
 #endif

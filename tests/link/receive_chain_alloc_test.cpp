@@ -31,9 +31,22 @@ void* allocateAligned(std::size_t size, std::align_val_t alignment) {
         gAllocations.fetch_add(1, std::memory_order_relaxed);
     const auto a = static_cast<std::size_t>(alignment);
     const std::size_t rounded = (std::max<std::size_t>(size, 1) + a - 1) / a * a;
+#ifdef _WIN32
+    // The Windows C runtime has no aligned_alloc; its aligned blocks go back through _aligned_free.
+    if (void* p = _aligned_malloc(rounded, a))
+#else
     if (void* p = std::aligned_alloc(a, rounded))
+#endif
         return p;
     throw std::bad_alloc();
+}
+
+void releaseAligned(void* p) {
+#ifdef _WIN32
+    _aligned_free(p);
+#else
+    std::free(p);
+#endif
 }
 
 } // namespace
@@ -73,16 +86,16 @@ void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
+    releaseAligned(p);
 }
 void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
+    releaseAligned(p);
 }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
+    releaseAligned(p);
 }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
+    releaseAligned(p);
 }
 
 namespace orvane {
