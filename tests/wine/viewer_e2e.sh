@@ -241,7 +241,8 @@ if probe wait "$title" 30000; then
   # Settled: the readouts near the lean and unchanged for three seconds (150 samples, so the
   # filter has forgotten its start).
   settled=no last= x= y= total=
-  for _ in $(seq 200); do
+  deadline=$((SECONDS + 30))
+  while [ $SECONDS -lt $deadline ]; do
     sleep 0.1
     last=$(tail -n 1 "$out/lean-readouts.txt")
     read -r _ x y total <<<"${last//\"/}"
