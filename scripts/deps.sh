@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
-  libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libpng-dev
   qt6-base-dev libftdi1-dev
   xvfb xauth xdotool x11-utils imagemagick libx11-dev openbox
   mingw-w64 g++-mingw-w64-i686-posix
