@@ -36,7 +36,16 @@ set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine
 
 enable_testing()
 
-# Called by orvane_add_tests for each test it adds.
+# Called by orvane_add_tests for each test it adds. On Windows the D2XX calls come from the
+# FTD2XX.dll beside the program, so tests that select the simulated sensor (ORVANE_DEVICE=sim...)
+# get the simulated library there, as someone trying the viewer would. A folder that sets
+# ORVANE_TESTS_PLACE_THEIR_OWN_D2XX decides itself which library its tests find.
 function(orvane_emulated_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${ORVANE_WINE_ENV}")
+    if(TARGET orvane_ftd2xx_sim AND NOT ORVANE_TESTS_PLACE_THEIR_OWN_D2XX)
+        add_custom_command(TARGET ${name} POST_BUILD
+                           COMMAND ${CMAKE_COMMAND} -E copy_if_different
+                                   $<TARGET_FILE:orvane_ftd2xx_sim> $<TARGET_FILE_DIR:${name}>)
+        add_dependencies(${name} orvane_ftd2xx_sim)
+    endif()
 endfunction()
