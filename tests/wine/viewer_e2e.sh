@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows viewer end to end under Wine and Xvfb: without FTD2XX.dll (the fault box, exit 1),
-# and with the simulated one (the dialog, its readouts and picture, Done with exit 0).
+# and with the simulated one (the dialog, its readouts and picture, Done with exit 0); and the
+# companion orvane.exe logging from the same library.
 #
 # usage: tests/wine/viewer_e2e.sh BUILD_DIR HOST_ORVANE
 #   BUILD_DIR    the mingw32 build (orvane-viewer.exe, FTD2XX.dll, the probes, its Wine prefix)
@@ -29,8 +30,9 @@ pass() { echo "ok: $*"; }
 xvfb_pid=
 viewer_pid=
 watch_pid=
+monitor_pid=
 cleanup() {
-  for pid in $watch_pid $viewer_pid; do
+  for pid in $watch_pid $viewer_pid $monitor_pid; do
     kill "$pid" 2>/dev/null || true
   done
   wineserver -k 2>/dev/null || true
@@ -169,9 +171,9 @@ check_controls() {
 }
 
 # --- Without FTD2XX.dll: the fault box, exit 1 --------------------------------------------------
-if [ -e "$build/app/FTD2XX.dll" ]; then
-  fail "no-device: $build/app has an FTD2XX.dll"
-fi
+for dir in "$build/app" "$build/tools"; do
+  [ ! -e "$dir/FTD2XX.dll" ] || fail "no-device: $dir has an FTD2XX.dll"
+done
 start_viewer "$build/app" no-device
 if probe wait "Communications fault" 30000; then
   pass "no-device: the \"Communications fault\" box appears"
@@ -199,8 +201,8 @@ fi
 # The viewer beside the simulated library, as a user would try it.
 sim_dir=$out/with-simulated-dll
 mkdir -p "$sim_dir"
-cp "$build/app/orvane-viewer.exe" "$build/sim/dll/FTD2XX.dll" "$build/tests/wine/frame_reference.exe" \
-  "$sim_dir/"
+cp "$build/app/orvane-viewer.exe" "$build/tools/orvane.exe" "$build/sim/dll/FTD2XX.dll" \
+  "$build/tests/wine/frame_reference.exe" "$sim_dir/"
 
 # --- A silent sensor: the dialog before any data -------------------------------------------------
 frame_w= frame_h=
@@ -235,6 +237,10 @@ if [ -n "$frame_w" ]; then
     lean-reference.ppm) >"$out/frame_reference.out" 2>&1 &
   reference_pid=$!
 fi
+# And the companion logs the same lean from the command line.
+wine "$sim_dir/orvane.exe" monitor --device "$lean,rate=200" --count 150 >"$out/monitor.csv" \
+  2>"$out/monitor.err" &
+monitor_pid=$!
 if probe wait "$title" 30000; then
   pass "lean: the window \"$title\" appears"
   probe watch "$title" 30000 1000 1001 1005 >"$out/lean-readouts.txt" &
@@ -280,6 +286,26 @@ else
 fi
 viewer_exit 15
 [ "$status" = 0 ] && pass "lean: Done ends it with exit status 0" || fail "lean: exit status $status"
+
+# --- The companion, orvane.exe: the same device through the same library ------------------------
+monitor_status=0
+wait "$monitor_pid" || monitor_status=$?
+monitor_pid=
+IFS=, read -r _ _ x y total view colour < <(tail -n 1 "$out/monitor.csv")
+if [ $monitor_status = 0 ] && [ "$(wc -l <"$out/monitor.csv")" = 151 ] &&
+  awk -v x="$x" -v y="$y" 'BEGIN { exit !(x - 1.5 < 0.05 && 1.5 - x < 0.05 && y + 0.75 < 0.05 && -0.75 - y < 0.05) }'; then
+  pass "companion: orvane.exe monitor logs the lean: x $x, y $y, total $total, $view, $colour"
+else
+  fail "companion: orvane.exe monitor, status $monitor_status: $(tail -n 2 "$out/monitor.csv") $(cat "$out/monitor.err")"
+fi
+monitor_status=0
+wine "$build/tools/orvane.exe" monitor --count 1 >"$out/monitor-no-device.csv" 2>"$out/monitor-no-device.err" ||
+  monitor_status=$?
+if [ $monitor_status = 1 ] && grep -q "Could not find downtower accel comm interface" "$out/monitor-no-device.err"; then
+  pass "companion: without FTD2XX.dll orvane.exe monitor says there is no sensor, status 1"
+else
+  fail "companion: without FTD2XX.dll: status $monitor_status, $(cat "$out/monitor-no-device.err")"
+fi
 
 echo "viewer_e2e: screenshots in $out"
 if [ $failures -gt 0 ]; then
