@@ -177,6 +177,7 @@ done
 start_viewer "$build/app" no-device
 if probe wait "Communications fault" 30000; then
   pass "no-device: the \"Communications fault\" box appears"
+  sleep 1 # shown is not yet painted
   import -window root "$out/no-device.png"
   boxtext=$(probe controls "Communications fault")
   if grep -qx -- '-1 Static 1 [0-9 ]* "Could not find downtower accel comm interface"' <<<"$boxtext" &&
