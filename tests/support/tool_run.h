@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -33,7 +34,7 @@ inline std::vector<std::string> splitLines(const std::string& text) {
 }
 
 // `command` is a shell command line; its standard output and error go to files named after
-// `scratch` (a path prefix in a scratch directory) and are read back.
+// `scratch` (a path prefix in a scratch directory), are read back and removed.
 inline ToolRun runShell(const std::string& command, const std::string& scratch) {
     const std::string out = scratch + "stdout", err = scratch + "stderr";
     const std::string line = command + " > '" + out + "' 2> '" + err + "'";
@@ -42,6 +43,8 @@ inline ToolRun runShell(const std::string& command, const std::string& scratch) 
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     r.out = readFile(out);
     r.err = readFile(err);
+    std::remove(out.c_str());
+    std::remove(err.c_str());
     return r;
 }
 

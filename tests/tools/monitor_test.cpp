@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,8 +20,9 @@ using namespace orvane::test_support;
 
 const std::string kHeader = "time,sample,x,y,total,view,marker";
 
+// Named after this process too: test runs of other builds share the scratch directory.
 std::string tempPath(const std::string& name) {
-    return ::testing::TempDir() + "orvane_monitor_test_" + name;
+    return ::testing::TempDir() + "orvane_monitor_test_" + std::to_string(getpid()) + "_" + name;
 }
 
 // `prefix` goes before the tool on the command line (environment, `timeout`); a run that does
@@ -144,6 +147,8 @@ TEST(Monitor, ClosedPipeEndsQuietly) {
     EXPECT_EQ(readFile(status), "0\n");
     EXPECT_EQ(readFile(err), "");
     EXPECT_EQ(splitLines(readFile(out)).size(), 3u);
+    for (const std::string& path : {out, err, status})
+        std::remove(path.c_str());
 }
 
 TEST(Monitor, RejectsBadArguments) {
