@@ -2,6 +2,7 @@
 // to back frames -> a pass-through stage -> FrameDecoder -> a stage that counts frames.
 #include "link/channel.h"
 #include "sensor/frame_decoder.h"
+#include "tests/support/pass_through_stage.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,20 +30,7 @@ public:
     std::size_t at = 0;
 };
 
-class PassThrough : public LinkedStage {
-public:
-    void put(const ByteBuffer& block) override {
-        applyPendingDownstream();
-        if (downstream)
-            downstream->put(block);
-        applyPendingDownstream();
-    }
-    bool deleteOnDetach() override { return false; }
-    void signalDone(std::int32_t value) override {
-        if (upstream)
-            upstream->signalDone(value);
-    }
-};
+using test_support::PassThrough;
 
 class CountingStage : public LinkedStage {
 public:

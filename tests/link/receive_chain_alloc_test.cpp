@@ -2,6 +2,7 @@
 // This program replaces the global allocation functions to count what happens inside a window.
 #include "link/channel.h"
 #include "sensor/frame_decoder.h"
+#include "tests/support/pass_through_stage.h"
 
 #include <gtest/gtest.h>
 
@@ -126,22 +127,7 @@ public:
     std::size_t at = 0;
 };
 
-// Forwards blocks and completion reports unchanged, re-wiring around each block as the
-// receive buffer does.
-class PassThrough : public LinkedStage {
-public:
-    void put(const ByteBuffer& block) override {
-        applyPendingDownstream();
-        if (downstream)
-            downstream->put(block);
-        applyPendingDownstream();
-    }
-    bool deleteOnDetach() override { return false; }
-    void signalDone(std::int32_t value) override {
-        if (upstream)
-            upstream->signalDone(value);
-    }
-};
+using test_support::PassThrough;
 
 class LastStage : public LinkedStage {
 public:
