@@ -22,7 +22,7 @@ using namespace orvane::test_support;
 const std::string kHeader = "sample,t0,t1,t2,off_axis,angle_x,angle_y,total_tilt";
 
 std::string tempPath(const std::string& name) {
-    return ::testing::TempDir() + "orvane_decode_test_" + name;
+    return scratchDir() + name;
 }
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,9 +18,9 @@ using namespace orvane::test_support;
 
 const std::string kHeader = "time,sample,x,y,total,view,marker";
 
-// Named after this process too: test runs of other builds share the scratch directory.
+// In this program's own scratch directory: test runs of other builds share the temporary one.
 std::string tempPath(const std::string& name) {
-    return ::testing::TempDir() + "orvane_monitor_test_" + std::to_string(getpid()) + "_" + name;
+    return scratchDir() + name;
 }
 
 // `prefix` goes before the tool on the command line (environment, `timeout`); a run that does
