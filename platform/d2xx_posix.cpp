@@ -2,11 +2,11 @@
 #include "platform/d2xx.h"
 #include "platform/device_backend.h"
 #include "platform/device_selection.h"
+#include "platform/handle_registry.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <mutex>
 
 namespace orvane::platform {
@@ -19,25 +19,15 @@ struct OpenDevice {
     std::uint32_t writeTimeoutMs = 0;
 };
 
-// The handle is the address of its OpenDevice. A call holds a reference for its duration, so an
-// FT_Close on another thread never frees a device under a running read.
-struct Registry {
-    std::mutex lock; // guards devices
-    std::map<FT_HANDLE, std::shared_ptr<OpenDevice>> devices;
-};
-
-Registry& registry() {
-    static Registry instance;
+HandleRegistry<OpenDevice>& registry() {
+    static HandleRegistry<OpenDevice> instance;
     return instance;
 }
 
 std::atomic<DeviceBackend*> installedBackend{nullptr};
 
 std::shared_ptr<OpenDevice> find(FT_HANDLE handle) {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    const auto it = r.devices.find(handle);
-    return it == r.devices.end() ? nullptr : it->second;
+    return registry().find(handle);
 }
 
 FT_STATUS openSelected(int deviceNumber, std::unique_ptr<Device>& device) {
@@ -97,27 +87,13 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
         return FT_OTHER_ERROR;
     auto open = std::make_shared<OpenDevice>();
     open->device = std::move(device);
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    *handle = open.get();
-    r.devices.emplace(*handle, std::move(open));
+    *handle = registry().add(std::move(open));
     return FT_OK;
 }
 
 FT_STATUS FT_Close(FT_HANDLE handle) {
-    using namespace orvane::platform;
-    std::shared_ptr<OpenDevice> closing;
-    {
-        Registry& r = registry();
-        std::lock_guard<std::mutex> guard(r.lock);
-        const auto it = r.devices.find(handle);
-        if (it == r.devices.end())
-            return FT_INVALID_HANDLE;
-        closing = std::move(it->second);
-        r.devices.erase(it);
-    }
     // The device closes when the last call still using it returns.
-    return FT_OK;
+    return orvane::platform::registry().remove(handle) ? FT_OK : FT_INVALID_HANDLE;
 }
 
 FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t bytesToRead,

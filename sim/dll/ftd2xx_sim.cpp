@@ -1,6 +1,7 @@
 // FTD2XX.dll for trying the Windows programs without the sensor: the eight D2XX calls over the
 // simulated sensor. It serves device 0, configured by ORVANE_DEVICE as on Linux ("sim" or
 // "sim:key=value,..."; unset means the defaults).
+#include "platform/handle_registry.h"
 #include "sim/paced_sensor.h"
 #include "sim/sim_options.h"
 
@@ -8,9 +9,7 @@
 
 #include <atomic>
 #include <cstdio>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -35,24 +34,14 @@ struct SimDevice {
     std::atomic<DWORD> readTimeoutMs{0};
 };
 
-// The handle is the address of its SimDevice. A call holds a reference for its duration, so an
-// FT_Close on another thread never frees a device under a running read.
-struct Registry {
-    std::mutex lock; // guards devices
-    std::map<FT_HANDLE, std::shared_ptr<SimDevice>> devices;
-};
-
-Registry& registry() {
+orvane::platform::HandleRegistry<SimDevice>& registry() {
     // Never destroyed: at process exit a thread may have been ended inside a read.
-    static Registry* instance = new Registry;
+    static auto* instance = new orvane::platform::HandleRegistry<SimDevice>;
     return *instance;
 }
 
 std::shared_ptr<SimDevice> find(FT_HANDLE handle) {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    const auto it = r.devices.find(handle);
-    return it == r.devices.end() ? nullptr : it->second;
+    return registry().find(handle);
 }
 
 // ORVANE_DEVICE's simulated-sensor options; false (with one line on standard error) for any
@@ -108,24 +97,12 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
     orvane::sim::SimOptions options;
     if (deviceNumber != 0 || !selectedOptions(options))
         return FT_DEVICE_NOT_FOUND;
-    auto device = std::make_shared<SimDevice>(options);
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    *handle = device.get();
-    r.devices.emplace(*handle, std::move(device));
+    *handle = registry().add(std::make_shared<SimDevice>(options));
     return FT_OK;
 }
 
 FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
-    std::shared_ptr<SimDevice> closing;
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    const auto it = r.devices.find(handle);
-    if (it == r.devices.end())
-        return FT_INVALID_HANDLE;
-    closing = std::move(it->second);
-    r.devices.erase(it);
-    return FT_OK;
+    return registry().remove(handle) ? FT_OK : FT_INVALID_HANDLE;
 }
 
 FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead,
