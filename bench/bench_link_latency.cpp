@@ -26,7 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "tests/support/pty_sensor.h"
 #endif
 
 namespace {
@@ -45,41 +45,7 @@ std::string toolPath() {
     return path.substr(0, path.rfind('/')) + "/tools/orvane";
 }
 
-// `orvane sim --pty OPTIONS` for the life of the object.
-class PtySensor {
-public:
-    explicit PtySensor(std::string options) {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string tool = toolPath();
-        char sim[] = "sim", pty[] = "--pty";
-        char* argv[] = {tool.data(), sim, pty, options.data(), nullptr};
-        if (posix_spawn(&pid_, tool.c_str(), &actions, nullptr, argv, environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            path_ += c;
-        close(out[0]);
-    }
-    ~PtySensor() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string path_;
-};
+using orvane::test_support::PtySensor;
 
 // The end of the chain: notes when the first sample frame arrives and ends the receive.
 class SampleClock : public orvane::LinkedStage {
@@ -100,7 +66,7 @@ public:
 
 void BM_FirstSampleAfterG(benchmark::State& state, const char* options) {
     using namespace orvane;
-    PtySensor sensor(options);
+    PtySensor sensor(toolPath(), options);
     if (sensor.path().empty()) {
         state.SkipWithError("could not start `orvane sim --pty` (set ORVANE_TOOL)");
         return;

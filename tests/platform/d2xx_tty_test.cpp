@@ -3,6 +3,7 @@
 #include "platform/d2xx.h"
 #include "sensor/frame_decoder.h"
 #include "tests/link/ftdi_fake_device.h"
+#include "tests/support/pty_sensor.h"
 
 #include <gtest/gtest.h>
 
@@ -18,61 +19,23 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace orvane {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// `orvane sim --pty OPTIONS` for the life of the object; ORVANE_DEVICE names its terminal.
-class PtySensor {
+// The simulated sensor on a pseudo-terminal for the life of the object; ORVANE_DEVICE names its
+// terminal meanwhile.
+class PtySensor : public test_support::PtySensor {
 public:
-    explicit PtySensor(const std::string& options) {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string tool = ORVANE_TOOL;
-        std::vector<char*> argv{tool.data(), const_cast<char*>("sim"), const_cast<char*>("--pty")};
-        std::string opts = options;
-        if (!opts.empty())
-            argv.push_back(opts.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, tool.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            path_ += c;
-        close(out[0]);
-        setenv("ORVANE_DEVICE", ("tty:" + path_).c_str(), 1);
+    explicit PtySensor(const std::string& options) : test_support::PtySensor(ORVANE_TOOL, options) {
+        setenv("ORVANE_DEVICE", ("tty:" + path()).c_str(), 1);
     }
     ~PtySensor() {
         stop(SIGTERM);
         unsetenv("ORVANE_DEVICE");
     }
-
-    const std::string& path() const { return path_; }
-    // Stops the server; its exit status, or -1 when it did not exit normally.
-    int stop(int signal) {
-        if (pid_ <= 0)
-            return -1;
-        kill(pid_, signal);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::string path_;
 };
 
 std::vector<std::uint8_t> readFor(FT_HANDLE handle, milliseconds span) {
