@@ -26,6 +26,8 @@ public:
     virtual void refreshReadouts() = 0;
     // Called after every processed sample, after any refreshReadouts for it.
     virtual void sampleProcessed(const TowerReadings& /*readings*/) {}
+    // The sensor's device went away (false) and was opened again (true).
+    virtual void linkChanged(bool /*connected*/) {}
 };
 
 } // namespace orvane

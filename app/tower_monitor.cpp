@@ -1,6 +1,8 @@
 #include "app/tower_monitor.h"
 
+#include "link/link_clock.h"
 #include "link/sensor_link.h"
+#include "sensor/frame_decoder.h"
 #include "sensor/tilt_readout.h"
 
 #include <cmath>
@@ -46,25 +48,67 @@ void TowerMonitor::updateViewRotation() {
         {static_cast<float>(std::cos(half)), 0.0f, static_cast<float>(std::sin(half)), 0.0f});
 }
 
-void TowerMonitor::run() {
+void TowerMonitor::put(const ByteBuffer& block) {
+    if (block.length >= static_cast<std::uint32_t>(kFrameSize) && block.data[0] == kReferenceType)
+        ++referenceReplies;
+    TiltEstimator::put(block);
+}
+
+void TowerMonitor::beginStartUp() {
     pollCountdown = kCountdownStart;
     send("se");
     eFrameSeen = false;
     linkState = kSeeking;
-    setViewRotation({1.0f, 0.0f, 0.0f, 0.0f});
     idlePasses = 0;
-    if (!running)
+    referenceRepliesAtOpen = referenceReplies;
+}
+
+void TowerMonitor::run() {
+    // A stop request ends the link's waits between two reads.
+    linkKeepGoing = &running;
+    beginStartUp();
+    setViewRotation({1.0f, 0.0f, 0.0f, 0.0f});
+    if (running) {
+        do {
+            runPass();
+        } while (running);
+    }
+    const std::atomic<bool>* mine = &running;
+    linkKeepGoing.compare_exchange_strong(mine, nullptr);
+}
+
+void TowerMonitor::notifyLink(bool connected) {
+    if (ReadoutSink* sink = dialog.load())
+        sink->linkChanged(connected);
+}
+
+void TowerMonitor::reconnect() {
+    const auto tried = linkClock->now();
+    if (reopenLink()) {
+        notifyLink(true);
+        beginStartUp();
         return;
-    do {
-        runPass();
-    } while (running);
+    }
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(linkClock->now() - tried);
+    pauseLink(kReopenIntervalMs - static_cast<std::int32_t>(spent.count()));
 }
 
 void TowerMonitor::runPass() {
+    // Only a device that is gone counts as lost (see deviceGone): a sensor that is there but
+    // silent is asked again as the loop always does, never reopened in a loop.
+    if (linkState != kReconnecting && linkLost()) {
+        linkState = kReconnecting;
+        notifyLink(false);
+    }
+    if (linkState == kReconnecting) {
+        reconnect();
+        return;
+    }
     beginExchange();
     receiveReply(0);
     if (linkState == kSeeking) {
-        if (referenceTaken) {
+        if (referenceTaken && referenceReplies != referenceRepliesAtOpen) {
             send("g");
             linkState = kStreaming;
         } else if (eFrameSeen) {

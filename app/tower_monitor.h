@@ -26,6 +26,10 @@ class TowerMonitor : public WorkerThread, public TiltEstimator {
 public:
     static constexpr std::int32_t kSeeking = 2;
     static constexpr std::int32_t kStreaming = 3;
+    // The device went away; the loop reopens it, then walks the start-up exchange again.
+    static constexpr std::int32_t kReconnecting = 4;
+    // Reopen attempts while reconnecting start at most this far apart.
+    static constexpr std::int32_t kReopenIntervalMs = 1000;
     // Idle passes in a row after which streaming asks for samples again, however far the
     // countdown has wrapped.
     static constexpr std::uint32_t kIdlePassesBeforeRepoll = 4;
@@ -43,8 +47,11 @@ public:
     // thread.
     void updateViewRotation();
 
-    // The acquisition loop; runs while `running` is set (tested after each pass).
+    // The acquisition loop; runs while `running` is set (tested after each pass, and between the
+    // reads of a pass, so that a stop is prompt).
     void run() override;
+    // Counts reference frames, then hands the block to the estimator.
+    void put(const ByteBuffer& block) override;
     // Handles the new sample in tiltVector and offAxisMeasure: readings, view preset, live
     // marker, countdown and refresh. Worker thread only (the loop calls it once per new sample).
     void processNewSample();
@@ -69,9 +76,19 @@ public:
     std::atomic<std::int32_t> linkState{0};
     // Consecutive idle passes while streaming. Worker thread only.
     std::uint32_t idlePasses = 0;
+    // Reference frames received in this run, and their number when the link was last opened:
+    // seeking moves on to "g" only once the sensor answered "c" on the current link, so that a
+    // unit that lost power with its cable is brought back into streaming. Worker thread only.
+    std::uint32_t referenceReplies = 0;
+    std::uint32_t referenceRepliesAtOpen = 0;
 
 private:
     void runPass();
+    // The start-up exchange from its first command: at the start and after each reopen.
+    void beginStartUp();
+    // One reopen attempt, paced to kReopenIntervalMs.
+    void reconnect();
+    void notifyLink(bool connected);
     void publish(const TowerReadings& next);
 
     mutable std::mutex readingsMutex_; //!< guards published_ and keeps the atomics above in step

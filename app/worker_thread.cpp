@@ -85,6 +85,7 @@ void WorkerThread::stop() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stopGraceMs);
     while (handle.load() && stillActive(thread)) {
         if (std::chrono::steady_clock::now() >= deadline) {
+            stopWasForced.store(true);
             TerminateThread(thread, 1);
             break;
         }

@@ -11,9 +11,10 @@ namespace orvane {
 // in its destructor, so that the thread has left run() before those members go.
 class WorkerThread {
 public:
-    // How long stop() waits for run() to return by itself before ending the thread by force. A
-    // pass of the acquisition loop normally ends within one receive time-out (about 1.85 s), and
-    // a process must be able to exit within 2 s of being asked.
+    // How long stop() waits for run() to return by itself before ending the thread by force. The
+    // acquisition loop sees a stop between two reads of its link (20 ms apart), so this is only
+    // the last resort for a thread stuck inside a device call; a process must still be able to
+    // exit within 2 s of being asked.
     static constexpr DWORD kStopGraceMs = 1900;
 
     WorkerThread() = default;
@@ -44,6 +45,9 @@ public:
     std::atomic<HANDLE> handle{nullptr}; // the running thread; cleared once it left run()
     std::atomic<DWORD> threadId{0};      // identifier of the thread, 0 before start()
     DWORD stopGraceMs = kStopGraceMs;    // read by stop() on the owner's thread
+    // Set when stop() had to end the thread by force: the last resort, which tests insist on
+    // never seeing.
+    std::atomic<bool> stopWasForced{false};
 
 private:
     std::atomic<HANDLE> ownedHandle{nullptr}; // from start(); closed by the destructor

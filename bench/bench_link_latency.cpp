@@ -92,7 +92,6 @@ void BM_FirstSampleAfterG(benchmark::State& state, const char* options) {
         // Let the server see the hang-up and power its sensor down before the next try.
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
-    receiveBuffer.upstream = nullptr;
     receiveBuffer.downstream = receiveBuffer.pendingDownstream = nullptr;
     unsetenv("ORVANE_DEVICE");
 }

@@ -7,6 +7,13 @@
 
 namespace orvane {
 
+std::atomic<const std::atomic<bool>*> linkKeepGoing{nullptr};
+
+bool linkInterrupted() {
+    const std::atomic<bool>* keepGoing = linkKeepGoing.load();
+    return keepGoing && !keepGoing->load();
+}
+
 LinkConnection::~LinkConnection() {
     if (source)
         delete static_cast<Stage*>(source);
@@ -45,7 +52,7 @@ bool FtdiConnection::receive(std::int32_t timeoutMs) {
         }
         // Bytes that never complete a reply (noise, a stream nobody consumes) must not keep the
         // caller here for ever.
-        if (linkClock->now() >= limit)
+        if (linkClock->now() >= limit || lost() || linkInterrupted())
             break;
     }
     return source->done;
@@ -55,15 +62,16 @@ bool FtdiConnection::flush(std::int32_t timeoutMs) {
     if (timeoutMs > 50) {
         device->setReadTimeout(50);
         for (int i = 0; i < 10; ++i) {
-            if (pumpOnce(50) == 0)
+            if (pumpOnce(50) == 0 || lost() || linkInterrupted())
                 break;
         }
         device->setReadTimeout(timeoutMs);
-        pumpOnce(timeoutMs);
+        if (!lost() && !linkInterrupted())
+            pumpOnce(timeoutMs);
     } else if (timeoutMs >= 1) {
         device->setReadTimeout(timeoutMs);
         for (int i = 0; i < 3; ++i) {
-            if (pumpOnce(timeoutMs) == 0)
+            if (pumpOnce(timeoutMs) == 0 || lost() || linkInterrupted())
                 break;
         }
     } else {

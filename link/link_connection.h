@@ -3,9 +3,16 @@
 #include "link/channel.h"
 #include "link/ftdi_source.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace orvane {
+
+// While this points at a flag that is false, a receive or flush ends between two reads, and so
+// does a wait of the link's: how a stop request reaches a pass that would otherwise sit out its
+// whole time-out. Null: nothing interrupts. The acquisition loop points it at its `running`.
+extern std::atomic<const std::atomic<bool>*> linkKeepGoing;
+bool linkInterrupted();
 
 // One open link, as SensorLink drives it.
 class LinkConnection {
@@ -22,6 +29,8 @@ public:
     virtual bool receive(std::int32_t timeoutMs) = 0;
     // Reads what is pending into the chain, then clears the source's done flag.
     virtual bool flush(std::int32_t timeoutMs) = 0;
+    // The device has gone away (see deviceGone); the link is dead until it is opened anew.
+    virtual bool lost() const { return false; }
 
     ChannelSource* source = nullptr; // owned
 };
@@ -33,6 +42,7 @@ public:
 // 4; below, timeoutMs and 1. Reads that deliver bytes cost nothing, but the whole call ends
 // after at most kReceiveLimitFactor times its time-out however many bytes keep coming, and a
 // read that fails takes its full read time-out, so a dead device cannot make the caller spin.
+// Both end early, between reads, once the device is lost or linkInterrupted().
 class FtdiConnection : public LinkConnection {
 public:
     static constexpr std::int32_t kReceiveLimitFactor = 4;
@@ -42,6 +52,7 @@ public:
 
     bool receive(std::int32_t timeoutMs) override;
     bool flush(std::int32_t timeoutMs) override;
+    bool lost() const override { return device && device->lost(); }
 
     TimedChannel* device = nullptr; // the source seen as a TimedChannel; not owned separately
 

@@ -20,6 +20,8 @@ public:
     // Empties the store, then resets the stages below.
     bool reset() override;
     void signalDone(std::int32_t value) override;
+    // The program's one ReceiveBuffer is static: re-wiring the chain must never delete it.
+    bool deleteOnDetach() override { return false; }
 };
 
 } // namespace orvane

@@ -1,11 +1,26 @@
 #include "link/sensor_link.h"
 
+#include "link/link_clock.h"
+
+#include <chrono>
 #include <cstdio>
 
 namespace orvane {
 namespace {
 
 LinkFactory ftdiLinkFactory;
+
+// What the last successful openLink was asked for, so that a lost link can be opened again.
+struct LinkChoice {
+    Stage* consumer = nullptr;
+    std::int32_t deviceIndex = 0;
+    std::int32_t baudRate = 0;
+    bool valid = false;
+};
+LinkChoice lastChoice;
+
+// How long one slice of a link pause lasts: short enough that a stop is seen within it.
+constexpr std::int32_t kPauseSliceMs = 20;
 
 } // namespace
 
@@ -19,21 +34,60 @@ bool openLink(Stage* consumer, std::int32_t deviceIndex, std::int32_t baudRate) 
     closeLink();
     if (!linkFactory)
         return false;
-    ChannelSource* source = nullptr;
-    LinkConnection* connection = linkFactory->open(source, deviceIndex, baudRate);
+    ChannelSource* offered = nullptr;
+    LinkConnection* connection = linkFactory->open(offered, deviceIndex, baudRate);
     if (!connection)
         return false;
+    // The connection owns its source; that is the one to wire, whatever the factory said.
+    ChannelSource* source = connection->source;
+    if (!source) {
+        delete connection;
+        return false;
+    }
     source->setDownstream(&receiveBuffer);
     source->applyPendingDownstream();
     receiveBuffer.setDownstream(consumer);
     receiveBuffer.applyPendingDownstream();
     currentConnection = connection;
+    lastChoice = {consumer, deviceIndex, baudRate, true};
     return true;
 }
 
 void closeLink() {
+    if (!currentConnection)
+        return;
+    // The source goes with the connection: nothing may report done to it afterwards.
+    receiveBuffer.setUpstream(nullptr);
     delete currentConnection;
     currentConnection = nullptr;
+}
+
+bool linkLost() {
+    if (!lastChoice.valid)
+        return false;
+    return !currentConnection || currentConnection->lost();
+}
+
+bool reopenLink() {
+    if (!lastChoice.valid)
+        return false;
+    const LinkChoice choice = lastChoice;
+    ftdiQuiet = true;
+    const bool opened = openLink(choice.consumer, choice.deviceIndex, choice.baudRate);
+    ftdiQuiet = false;
+    return opened;
+}
+
+void pauseLink(std::int32_t milliseconds) {
+    LinkClock& clock = *linkClock;
+    const auto end = clock.now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
+    while (!linkInterrupted()) {
+        const auto now = clock.now();
+        if (now >= end)
+            break;
+        const auto slice = now + std::chrono::milliseconds(kPauseSliceMs);
+        clock.sleepUntil(slice < end ? slice : end);
+    }
 }
 
 bool beginExchange() {

@@ -15,8 +15,19 @@ namespace orvane {
 // Closes any open link, opens device deviceIndex through linkFactory and wires
 // source -> receiveBuffer -> consumer. False when no link could be opened (none is open then).
 bool openLink(Stage* consumer, std::int32_t deviceIndex, std::int32_t baudRate);
-// Deletes the open link, releasing its device; nothing when none is open.
+// Deletes the open link, releasing its device, and unhooks the receive buffer from its source;
+// nothing when none is open.
 void closeLink();
+// The open link's device has gone away, or a reopen found none: the link needs reopening.
+// False before the first openLink.
+bool linkLost();
+// Closes the link and opens it again with the consumer, device and rate of the last successful
+// openLink, without the factory's failure messages (it is tried again and again). True when a
+// link is open afterwards.
+bool reopenLink();
+// Waits `milliseconds` on the link's clock, in short slices that end early once
+// linkInterrupted(): how the loop paces its reopen attempts without delaying a stop.
+void pauseLink(std::int32_t milliseconds);
 // Drains what is pending (flush of 10 ms) and resets the receive side. False without a link.
 bool beginExchange();
 // Writes the command's bytes (traced first when bit 3 of traceFlags is set). False without an

@@ -8,6 +8,7 @@ if(NOT WIN32)
     target_sources(orvane_platform PRIVATE
         ${CMAKE_CURRENT_LIST_DIR}/d2xx_posix.cpp
         ${CMAKE_CURRENT_LIST_DIR}/device_selection.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/device_access.cpp
         ${CMAKE_CURRENT_LIST_DIR}/device_ftdi.cpp
         ${CMAKE_CURRENT_LIST_DIR}/device_tty.cpp
         ${CMAKE_CURRENT_LIST_DIR}/device_sim.cpp)

@@ -1,8 +1,12 @@
 // FTDI bridges through libftdi1 (and libusb), without the kernel's serial driver.
 #include "platform/device_selection.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ftdi.h>
+#include <libusb.h>
+#include <unistd.h>
 
 namespace orvane::platform {
 namespace {
@@ -106,6 +110,15 @@ FT_STATUS openLibftdiDevice(int index, std::unique_ptr<Device>& device) {
     FT_STATUS status = FT_DEVICE_NOT_FOUND;
     if (chosen) {
         status = ftdi_usb_open_dev(context, chosen) < 0 ? FT_DEVICE_NOT_OPENED : FT_OK;
+        // libftdi does not say why an open failed; the device node does.
+        if (status != FT_OK) {
+            char node[64];
+            std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u",
+                          static_cast<unsigned>(libusb_get_bus_number(chosen)),
+                          static_cast<unsigned>(libusb_get_device_address(chosen)));
+            if (::access(node, R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
+                reportNoAccess(node);
+        }
         if (status == FT_OK &&
             (ftdi_set_latency_timer(context, kLatencyTimerMs) < 0 || ftdi_tcioflush(context) < 0)) {
             ftdi_usb_close(context);

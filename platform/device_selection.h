@@ -26,6 +26,11 @@ FT_STATUS openLibftdiDevice(int index, std::unique_ptr<Device>& device);
 // A serial tty, opened exclusively and set to raw 8N1 without flow control.
 FT_STATUS openTtyDevice(const std::string& path, std::unique_ptr<Device>& device);
 // The simulated sensor in this process; malformed options give one line on standard error.
+// One sensor per option text: opened again, its clock and cable go on (see sim::sensorEpoch).
 FT_STATUS openSimDevice(const std::string& options, std::unique_ptr<Device>& device);
+
+// One line on standard error (once per process) saying that the device node at `path` exists
+// but may not be opened by this user, and how to get access.
+void reportNoAccess(const std::string& path);
 
 } // namespace orvane::platform

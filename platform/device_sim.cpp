@@ -9,7 +9,8 @@ namespace {
 
 class SimDevice : public Device {
 public:
-    explicit SimDevice(const sim::SimOptions& options) : sensor_(options) {}
+    SimDevice(const sim::SimOptions& options, sim::PacedSensor::TimePoint epoch)
+        : sensor_(options, epoch) {}
 
     FT_STATUS read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs,
                    std::uint32_t* received) override {
@@ -53,7 +54,13 @@ FT_STATUS openSimDevice(const std::string& options, std::unique_ptr<Device>& dev
         std::fprintf(stderr, "%s\n", error.c_str());
         return FT_DEVICE_NOT_FOUND;
     }
-    device = std::make_unique<SimDevice>(parsed);
+    // One sensor per option text for the whole process: opened again, its clock, lean and cable
+    // go on. It was plugged in when first opened; later it opens only while its cable is in.
+    bool first = false;
+    const auto epoch = sim::sensorEpoch(options, first);
+    if (!first && !sim::SimulatedSensor::cableInAt(parsed, sim::PacedSensor::sinceEpoch(epoch)))
+        return FT_DEVICE_NOT_FOUND;
+    device = std::make_unique<SimDevice>(parsed, epoch);
     return FT_OK;
 }
 

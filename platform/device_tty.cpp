@@ -189,9 +189,13 @@ private:
 
 FT_STATUS openTtyDevice(const std::string& path, std::unique_ptr<Device>& device) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENXIO || errno == ENODEV ? FT_DEVICE_NOT_FOUND
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM)
+            reportNoAccess(path);
+        return error == ENOENT || error == ENXIO || error == ENODEV ? FT_DEVICE_NOT_FOUND
                                                                     : FT_DEVICE_NOT_OPENED;
+    }
     // Exclusive: TIOCEXCL keeps other openers out (root excepted), the lock keeps out other
     // programs that take it, root or not.
     termios t{};

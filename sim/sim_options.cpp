@@ -23,7 +23,10 @@ bool parseUnsigned(std::string_view text, std::uint64_t& value) {
 }
 
 std::string quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string q = "\"";
+    q.append(text);
+    q += '"';
+    return q;
 }
 
 } // namespace
@@ -72,13 +75,13 @@ bool parseSimOptions(std::string_view text, SimOptions& options, std::string& er
                 return malformed("a number of at least 0");
             (key == "noise" ? parsed.noise : parsed.sway) = number;
         } else if (key == "period") {
-            if (!parseNumber(value, number) || number <= 0.0)
-                return malformed("seconds above 0");
+            if (!parseNumber(value, number) || number <= 0.0 || number > kMaxSeconds)
+                return malformed("seconds above 0 and at most 1e6");
             parsed.period = number;
         } else if (key == "rate") {
             // Above 10 kHz the frames would not fit a serial line at any usual baud rate.
-            if (!parseNumber(value, number) || number <= 0.0 || number > 10000.0)
-                return malformed("frames per second above 0 and at most 10000");
+            if (!parseNumber(value, number) || number < kMinRate || number > kMaxRate)
+                return malformed("frames per second from 0.001 to 10000");
             parsed.rate = number;
         } else if (key == "corrupt" || key == "drop" || key == "garbage") {
             if (!parseNumber(value, number) || number < 0.0 || number > 1.0)
@@ -86,15 +89,19 @@ bool parseSimOptions(std::string_view text, SimOptions& options, std::string& er
             (key == "corrupt" ? parsed.corrupt
              : key == "drop"  ? parsed.drop
                               : parsed.garbage) = number;
-        } else if (key == "unplug") {
-            if (!parseNumber(value, number) || number < 0.0)
-                return malformed("seconds of at least 0");
-            parsed.unplugAfter = number;
+        } else if (key == "unplug" || key == "replug") {
+            if (!parseNumber(value, number) || number < 0.0 || number > kMaxSeconds)
+                return malformed("seconds from 0 to 1e6");
+            (key == "unplug" ? parsed.unplugAfter : parsed.replugAfter) = number;
         } else {
             error = "sim option " + quoted(key) +
                     " is unknown; known options: " + std::string(kSimOptionKeys);
             return false;
         }
+    }
+    if (parsed.replugAfter && !parsed.unplugAfter) {
+        error = "sim option \"replug\": needs unplug (the cable comes back after it was pulled)";
+        return false;
     }
     options = parsed;
     return true;

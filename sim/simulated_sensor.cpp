@@ -20,6 +20,11 @@ std::int16_t toCounts(double value) {
     return static_cast<std::int16_t>(std::clamp(rounded, -32768.0, 32767.0));
 }
 
+SimTime toSimTime(double seconds) {
+    // Options are bounded (kMaxSeconds), so this cannot overflow.
+    return std::chrono::duration_cast<SimTime>(std::chrono::duration<double>(seconds));
+}
+
 std::uint64_t initialSeed(const SimOptions& options) {
     if (options.seed)
         return *options.seed;
@@ -43,17 +48,25 @@ void encodeFrame(std::uint8_t type, std::int16_t c0, std::int16_t c1, std::int16
     frame[7] = static_cast<std::uint8_t>(0xFF - sum);
 }
 
-SimulatedSensor::SimulatedSensor(const SimOptions& options)
-    : options_(options), random_(initialSeed(options)) {
+SimulatedSensor::SimulatedSensor(const SimOptions& options, SimTime openedAt)
+    : options_(options), openedAt_(openedAt), random_(initialSeed(options)) {
     // The sensor samples on a clock of its own that has nothing to do with when the host opened
     // the port.
     std::uniform_real_distribution<double> phase(0.0, 1e9 / options_.rate);
     phase_ = SimTime(static_cast<std::int64_t>(phase(random_)));
 }
 
+bool SimulatedSensor::cableInAt(const SimOptions& options, SimTime now) {
+    if (!options.unplugAfter || now < toSimTime(*options.unplugAfter))
+        return true;
+    return options.replugAfter && now >= toSimTime(*options.unplugAfter + *options.replugAfter);
+}
+
 bool SimulatedSensor::unpluggedAt(SimTime now) const {
-    return options_.unplugAfter && now >= std::chrono::duration_cast<SimTime>(
-                                              std::chrono::duration<double>(*options_.unplugAfter));
+    if (!options_.unplugAfter || now < toSimTime(*options_.unplugAfter))
+        return false;
+    // A handle from before the pull never works again; one opened after the return does.
+    return !cableInAt(options_, now) || openedAt_ < toSimTime(*options_.unplugAfter);
 }
 
 bool SimulatedSensor::write(const std::uint8_t* data, std::size_t length, SimTime now) {
@@ -82,9 +95,8 @@ std::optional<SimTime> SimulatedSensor::nextEventAt(SimTime now) const {
     if (streaming_)
         next = std::max(now, tickTime(nextTick_));
     if (options_.unplugAfter) {
-        const auto unplug = std::chrono::duration_cast<SimTime>(
-            std::chrono::duration<double>(*options_.unplugAfter));
-        if (!next || unplug < *next)
+        const auto unplug = toSimTime(*options_.unplugAfter);
+        if (unplug >= now && (!next || unplug < *next))
             next = unplug;
     }
     return next;

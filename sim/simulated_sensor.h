@@ -34,7 +34,13 @@ public:
     // The attitude the reference frame reports, in counts.
     static constexpr std::int16_t kReference[3] = {0, 1000, 0};
 
-    explicit SimulatedSensor(const SimOptions& options);
+    // `openedAt` is when the host opened the device, on the sensor's clock: a device opened
+    // before the cable was pulled stays dead after it comes back, as a real handle does.
+    explicit SimulatedSensor(const SimOptions& options, SimTime openedAt = SimTime::zero());
+
+    // Whether the cable is in at `now`: always without unplug; before the pull; and from the
+    // replug on, when there is one.
+    static bool cableInAt(const SimOptions& options, SimTime now);
 
     // Takes the bytes the host wrote at `now`. False once unplugged (nothing is taken then).
     bool write(const std::uint8_t* data, std::size_t length, SimTime now);
@@ -59,6 +65,7 @@ private:
     void command(std::uint8_t byte, SimTime now);
 
     SimOptions options_;
+    SimTime openedAt_;
     std::mt19937_64 random_;
     // A member, not a local: it keeps the second value of each pair it draws, and the stream
     // must not depend on how often the host happens to read.

@@ -159,6 +159,12 @@ public:
     explicit LineQueue(Clock::time_point start) : start_(start) {}
 
     void refreshReadouts() override {} // no window to refresh
+    // Straight to standard error from the worker: the CSV on standard output stays clean.
+    void linkChanged(bool connected) override {
+        const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+        std::fprintf(stderr, "orvane monitor: sensor %s at %.3f s\n", connected ? "back" : "lost",
+                     seconds);
+    }
     void sampleProcessed(const TowerReadings& readings) override {
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         {

@@ -5,6 +5,7 @@
 #include "sim/simulated_sensor.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -25,11 +26,14 @@ namespace {
 void printHelp(std::FILE* out) {
     std::fprintf(
         out,
-        "usage: orvane sim --pty [OPTION[,OPTION...]]...\n\n"
+        "usage: orvane sim --pty [--link PATH] [OPTION[,OPTION...]]...\n\n"
         "Serves the simulated sensor on a pseudo-terminal until interrupted. The first line of\n"
         "output is the terminal's path; point the tty backend at it (ORVANE_DEVICE=tty:PATH) or\n"
-        "any serial program. The sensor's clock starts when a program opens the terminal, and\n"
-        "a stream started with \"g\" ends when it closes it.\n\n"
+        "any serial program. The sensor's clock starts when a program first opens the terminal,\n"
+        "and a stream started with \"g\" ends when it closes it.\n\n"
+        "  --link PATH      keep PATH a symbolic link to the current terminal, as udev keeps a\n"
+        "                   /dev/serial/by-id name: removed while unplugged, and pointed at the\n"
+        "                   new terminal (whose path is printed on a line of its own) on replug\n\n"
         "options (key=value, separated by commas or given as separate arguments):\n"
         "  x=DEG, y=DEG     the tower's lean as the viewer shows it (default 0)\n"
         "  noise=G          white noise per axis in g rms (default 0.001)\n"
@@ -42,6 +46,8 @@ void printHelp(std::FILE* out) {
         "  silent           answer nothing\n"
         "  noref            answer \"e\" but never send the reference frame\n"
         "  unplug=S         after S seconds the terminal goes away, as a pulled cable\n"
+        "  replug=S         S seconds after the pull a new terminal comes up; the sensor needs\n"
+        "                   its start-up exchange again, as after a loss of power\n"
         "  seed=N           reproducible noise and faults\n");
 }
 
@@ -67,7 +73,43 @@ timespec toTimespec(Clock::duration d) {
     return timespec{static_cast<time_t>(s.count()), static_cast<long>(ns.count())};
 }
 
-int serve(const sim::SimOptions& options) {
+// Creates a raw pseudo-terminal, prints its path on a line of its own and points `link` (when
+// given) at it. The master's descriptor, or -1 after saying why.
+int openTerminal(const std::string& link) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || !ptsname(master)) {
+        std::perror("orvane sim: cannot create a pseudo-terminal");
+        if (master >= 0)
+            close(master);
+        return -1;
+    }
+    // Raw from the start: until a program configures the terminal, the default line discipline
+    // would echo our frames back to us as commands and mangle bytes such as 0x0D.
+    termios t{};
+    if (tcgetattr(master, &t) == 0) {
+        cfmakeraw(&t);
+        tcsetattr(master, TCSANOW, &t);
+    }
+    const std::string path = ptsname(master);
+    if (!link.empty()) {
+        // Replaced in one step, as udev does with a by-id name: a reader never finds it missing
+        // or half made.
+        const std::string temporary = link + ".new";
+        unlink(temporary.c_str());
+        if (symlink(path.c_str(), temporary.c_str()) != 0 ||
+            rename(temporary.c_str(), link.c_str()) != 0) {
+            std::fprintf(stderr, "orvane sim: cannot link %s to %s: %s\n", link.c_str(),
+                         path.c_str(), std::strerror(errno));
+            close(master);
+            return -1;
+        }
+    }
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    return master;
+}
+
+int serve(const sim::SimOptions& options, const std::string& link) {
     // SIGINT and SIGTERM are blocked except inside ppoll, so a signal can never slip in between
     // the check of stopRequested and the wait.
     sigset_t blocked, waiting;
@@ -83,66 +125,87 @@ int serve(const sim::SimOptions& options) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || !ptsname(master)) {
-        std::perror("orvane sim: cannot create a pseudo-terminal");
+    int fd = openTerminal(link);
+    if (fd < 0)
         return kExitFailure;
-    }
-    // Raw from the start: until a program configures the terminal, the default line discipline
-    // would echo our frames back to us as commands and mangle bytes such as 0x0D.
-    termios t{};
-    if (tcgetattr(master, &t) == 0) {
-        cfmakeraw(&t);
-        tcsetattr(master, TCSANOW, &t);
-    }
-    std::printf("%s\n", ptsname(master));
-    std::fflush(stdout);
 
     std::optional<sim::SimulatedSensor> sensor; // present while a program has the terminal open
-    Clock::time_point opened{};
-    int fd = master;
+    // The sensor's clock starts when a program first opens the terminal and goes on through a
+    // pulled cable, so that its lean and its replug time do too.
+    std::optional<Clock::time_point> clockStart;
+    auto sensorTime = [&](Clock::time_point t) {
+        return std::chrono::duration_cast<sim::SimTime>(t - *clockStart);
+    };
+    int status = kExitOk;
     while (!stopRequested) {
         const Clock::time_point now = Clock::now();
-        const auto simNow = std::chrono::duration_cast<sim::SimTime>(now - opened);
+
+        if (fd < 0) {
+            // Unplugged: wait for the cable to come back, if it ever does.
+            timespec wait = toTimespec(std::chrono::seconds(1));
+            if (options.replugAfter) {
+                const auto back =
+                    *clockStart +
+                    std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(*options.unplugAfter + *options.replugAfter));
+                if (now >= back) {
+                    fd = openTerminal(link);
+                    if (fd < 0) {
+                        status = kExitFailure;
+                        break;
+                    }
+                    std::fprintf(stderr, "orvane sim: plugged in again\n");
+                    continue;
+                }
+                if (back - now < std::chrono::seconds(1))
+                    wait = toTimespec(back - now);
+            }
+            ppoll(nullptr, 0, &wait, &waiting);
+            continue;
+        }
 
         timespec wait = toTimespec(kIdlePoll);
-        if (fd >= 0 && sensor) {
-            if (const auto next = sensor->nextEventAt(simNow))
-                wait = toTimespec(opened + *next - now);
+        if (sensor) {
+            if (const auto next = sensor->nextEventAt(sensorTime(now)))
+                wait = toTimespec(*clockStart + *next - now);
             else
                 wait = toTimespec(std::chrono::seconds(1));
         }
         pollfd p{fd, POLLIN, 0};
-        const int ready = ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, &wait, &waiting);
+        const int ready = ppoll(&p, 1, &wait, &waiting);
         if (ready < 0 && errno != EINTR) {
             std::perror("orvane sim: poll");
             break;
         }
-        if (fd < 0 || stopRequested)
+        if (stopRequested)
             continue;
 
+        if (clockStart && !sim::SimulatedSensor::cableInAt(options, sensorTime(Clock::now()))) {
+            // A pulled cable: the terminal goes away; the far end sees a hang-up, and the
+            // stable name goes with it.
+            close(fd);
+            fd = -1;
+            sensor.reset();
+            if (!link.empty())
+                unlink(link.c_str());
+            std::fprintf(stderr, "orvane sim: unplugged\n");
+            continue;
+        }
         if (p.revents & POLLHUP) {
             // Nobody has the terminal open (any more): the sensor powers down with its stream,
             // and nothing of this session may reach the next one.
             if (sensor)
-                tcflush(master, TCIOFLUSH);
+                tcflush(fd, TCIOFLUSH);
             sensor.reset();
             const timespec idle = toTimespec(kIdlePoll);
             ppoll(nullptr, 0, &idle, &waiting);
             continue;
         }
-        if (!sensor) {
-            sensor.emplace(options);
-            opened = Clock::now();
-        }
-        const auto at = std::chrono::duration_cast<sim::SimTime>(Clock::now() - opened);
-        if (sensor->unpluggedAt(at)) {
-            // A pulled cable: the terminal goes away; the far end sees a hang-up.
-            close(fd);
-            fd = -1;
-            std::fprintf(stderr, "orvane sim: unplugged\n");
-            continue;
-        }
+        if (!clockStart)
+            clockStart = Clock::now();
+        const auto at = sensorTime(Clock::now());
+        if (!sensor)
+            sensor.emplace(options, at);
         if (p.revents & POLLIN) {
             std::uint8_t in[256];
             const ssize_t n = read(fd, in, sizeof in);
@@ -157,7 +220,9 @@ int serve(const sim::SimOptions& options) {
     }
     if (fd >= 0)
         close(fd);
-    return kExitOk;
+    if (!link.empty())
+        unlink(link.c_str());
+    return status;
 }
 
 #endif
@@ -165,7 +230,9 @@ int serve(const sim::SimOptions& options) {
 int runSim(std::span<char* const> args) {
     bool pty = false;
     std::string optionText;
-    for (char* const arg : args) {
+    std::string link;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        char* const arg = args[i];
         const std::string_view a = arg;
         if (a == "--help" || a == "-h") {
             printHelp(stdout);
@@ -173,6 +240,22 @@ int runSim(std::span<char* const> args) {
         }
         if (a == "--pty") {
             pty = true;
+            continue;
+        }
+        if (a == "--link" || a.starts_with("--link=")) {
+            if (a == "--link") {
+                if (i + 1 == args.size()) {
+                    std::fprintf(stderr, "orvane sim: --link needs a path\n");
+                    return kExitUsage;
+                }
+                link = args[++i];
+            } else {
+                link = std::string(a.substr(7));
+            }
+            if (link.empty()) {
+                std::fprintf(stderr, "orvane sim: --link needs a path\n");
+                return kExitUsage;
+            }
             continue;
         }
         if (a.starts_with("-")) {
@@ -199,7 +282,9 @@ int runSim(std::span<char* const> args) {
     std::fprintf(stderr, "orvane sim: pseudo-terminals are not available on this system\n");
     return kExitFailure;
 #else
-    return serve(options);
+    // Whoever read the first path may have gone; the sensor keeps serving.
+    ignoreBrokenPipe();
+    return serve(options, link);
 #endif
 }
 

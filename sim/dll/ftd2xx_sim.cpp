@@ -28,7 +28,8 @@ enum : FT_STATUS {
 };
 
 struct SimDevice {
-    explicit SimDevice(const orvane::sim::SimOptions& options) : sensor(options) {}
+    SimDevice(const orvane::sim::SimOptions& options, orvane::sim::PacedSensor::TimePoint epoch)
+        : sensor(options, epoch) {}
 
     orvane::sim::PacedSensor sensor; // safe to use from several threads
     std::atomic<DWORD> readTimeoutMs{0};
@@ -46,7 +47,7 @@ std::shared_ptr<SimDevice> find(FT_HANDLE handle) {
 
 // ORVANE_DEVICE's simulated-sensor options; false (with one line on standard error) for any
 // other selection or malformed options.
-bool selectedOptions(orvane::sim::SimOptions& options) {
+bool selectedOptions(orvane::sim::SimOptions& options, std::string& text) {
     char value[1024];
     const DWORD length = GetEnvironmentVariableA("ORVANE_DEVICE", value, sizeof value);
     if (length >= sizeof value) {
@@ -66,6 +67,7 @@ bool selectedOptions(orvane::sim::SimOptions& options) {
                      static_cast<int>(text.size()), text.data());
         return false;
     }
+    text = simOptions;
     std::string error;
     if (!orvane::sim::parseSimOptions(simOptions, options, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -95,9 +97,17 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
         return FT_INVALID_PARAMETER;
     *handle = nullptr;
     orvane::sim::SimOptions options;
-    if (deviceNumber != 0 || !selectedOptions(options))
+    std::string text;
+    if (deviceNumber != 0 || !selectedOptions(options, text))
         return FT_DEVICE_NOT_FOUND;
-    *handle = registry().add(std::make_shared<SimDevice>(options));
+    // As on Linux: one sensor per option text, plugged in at the first open; later opens fail
+    // while its cable is out.
+    bool first = false;
+    const auto epoch = orvane::sim::sensorEpoch(text, first);
+    if (!first && !orvane::sim::SimulatedSensor::cableInAt(
+                      options, orvane::sim::PacedSensor::sinceEpoch(epoch)))
+        return FT_DEVICE_NOT_FOUND;
+    *handle = registry().add(std::make_shared<SimDevice>(options, epoch));
     return FT_OK;
 }
 

@@ -1,5 +1,6 @@
 #include "app/tower_monitor.h"
 
+#include "link/link_clock.h"
 #include "link/link_connection.h"
 #include "link/sensor_link.h"
 #include "sensor/frame_decoder.h"
@@ -7,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -45,6 +48,11 @@ public:
     std::string stream;
     int passLimit = 0; // the loop is asked to stop during this pass
     WorkerThread* loop = nullptr;
+    // The device goes away at the start of this pass (0: never); the next `failedOpens` opens
+    // fail, and the one after finds a sensor that lost power (no stream until "g" again).
+    int goneAtPass = 0;
+    int failedOpens = 0;
+    bool gone = false;
 
     // Commands written before the first pass, then those of each pass, "-" for none.
     std::string log() const {
@@ -72,10 +80,31 @@ public:
     void beginPass() {
         commands_.emplace_back();
         ++passes_;
+        if (passes_ == goneAtPass)
+            gone = true;
+    }
+    // An open by the link's factory: false while the device is still away.
+    bool open() {
+        if (!gone)
+            return true; // the first open, before any pass
+        beginPass();
+        if (passes_ >= passLimit && loop)
+            loop->requestStop();
+        if (failedOpens > 0) {
+            --failedOpens;
+            command("noopen");
+            return false;
+        }
+        gone = false;
+        streamPosition_ = std::string::npos;
+        command("open");
+        return true;
     }
     std::string answer() {
         if (passes_ >= passLimit && loop)
             loop->requestStop();
+        if (gone)
+            return {};
         std::string bytes;
         bytes.swap(pending_);
         if (bytes.empty() && streamPosition_ < stream.size()) {
@@ -130,6 +159,7 @@ public:
         sensor_.beginPass();
         return static_cast<Stage*>(source)->reset();
     }
+    bool lost() const override { return sensor_.gone; }
 
 private:
     ScriptedSensor& sensor_;
@@ -139,6 +169,9 @@ class ScriptedFactory : public LinkFactory {
 public:
     explicit ScriptedFactory(ScriptedSensor& sensor) : sensor_(sensor) {}
     LinkConnection* open(ChannelSource*& source, std::int32_t, std::int32_t) override {
+        source = nullptr;
+        if (!sensor_.open())
+            return nullptr;
         auto* head = new ScriptedSource(sensor_);
         source = head;
         return new ScriptedConnection(head, sensor_);
@@ -154,9 +187,11 @@ public:
     explicit RecordingSink(const TowerMonitor& monitor) : monitor_(monitor) {}
     void refreshReadouts() override { refreshedAt.push_back(monitor_.sampleCount); }
     void sampleProcessed(const TowerReadings& readings) override { processed.push_back(readings); }
+    void linkChanged(bool connected) override { links.push_back(connected); }
 
     std::vector<std::uint32_t> refreshedAt;
     std::vector<TowerReadings> processed;
+    std::vector<bool> links;
 
 private:
     const TowerMonitor& monitor_;
@@ -174,7 +209,6 @@ public:
     ~ScriptedLink() {
         closeLink();
         // The process-wide receive buffer must not keep pointing at this test's decoder.
-        receiveBuffer.upstream = nullptr;
         receiveBuffer.downstream = nullptr;
         receiveBuffer.pendingDownstream = nullptr;
         linkFactory = savedFactory_;
@@ -270,6 +304,52 @@ TEST(TowerMonitor, CommandsAndRefreshesFollowTheSensor) {
             EXPECT_EQ(r.totalTilt, 0.0f);
         }
     }
+}
+
+// Virtual time for the link's waits: a pause returns at once, having moved the clock on.
+class VirtualClock : public LinkClock {
+public:
+    VirtualClock() : saved_(linkClock) { linkClock = this; }
+    ~VirtualClock() override { linkClock = saved_; }
+    VirtualClock(const VirtualClock&) = delete;
+    VirtualClock& operator=(const VirtualClock&) = delete;
+    TimePoint now() override { return now_; }
+    void sleepUntil(TimePoint when) override { now_ = std::max(now_, when); }
+
+private:
+    TimePoint now_{};
+    LinkClock* saved_;
+};
+
+TEST(TowerMonitor, ALostDeviceIsReopenedOnceASecondAndWalkedThroughStartUpAgain) {
+    VirtualClock clock;
+    ScriptedSensor sensor;
+    sensor.answerSe = "e";
+    sensor.answerC = kReference;
+    sensor.stream = repeat("S", 100);
+    sensor.goneAtPass = 5;
+    sensor.failedOpens = 2;
+    sensor.passLimit = 13;
+    TowerMonitor monitor;
+    RecordingSink sink(monitor);
+    monitor.dialog = &sink;
+    sensor.loop = &monitor;
+    ScriptedLink link(sensor, monitor);
+    ASSERT_TRUE(link.opened);
+
+    const auto start = clock.now();
+    EXPECT_EQ(WorkerThread::threadEntry(&monitor), 0u);
+
+    // Two failed opens a second apart, then "se", "c" and "g" again on the new link.
+    EXPECT_EQ(sensor.log(), "se/c/g/-/-/-/noopen/noopen/open+se/c/g/-/-/-");
+    EXPECT_EQ(clock.now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(sink.links, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(monitor.referenceTaken);
+    // The count goes on: two samples before the pull, the second reference and three after.
+    EXPECT_EQ(monitor.sampleCount, 6u);
+    ASSERT_FALSE(sink.processed.empty());
+    EXPECT_EQ(sink.processed.back().sampleCount, 6u);
+    EXPECT_EQ(monitor.linkState.load(), TowerMonitor::kStreaming);
 }
 
 TEST(TowerMonitor, StartsSeekingAndLeavesAtOnceWhenNotRunning) {

@@ -324,7 +324,6 @@ public:
     ~FakeDeviceScope() {
         closeLink();
         // The static receive buffer must not keep pointing at the test's stages.
-        receiveBuffer.upstream = nullptr;
         receiveBuffer.downstream = nullptr;
         receiveBuffer.pendingDownstream = nullptr;
         receiveBuffer.reset();

@@ -71,6 +71,42 @@ TEST_F(SensorLinkTest, FailingFactoryClosesTheOldLinkAndReportsFailure) {
     linkFactory = saved;
 }
 
+TEST_F(SensorLinkTest, AfterCloseAndAFailedReopenNothingPointsAtTheOldSource) {
+    open();
+    closeLink();
+    EXPECT_EQ(receiveBuffer.upstream, nullptr);
+    // A consumer's done report after the close must not reach the deleted source.
+    consumer.signalDone(1);
+
+    device.openStatus = FT_DEVICE_NOT_FOUND;
+    EXPECT_FALSE(reopenLink());
+    EXPECT_TRUE(linkLost());
+    EXPECT_EQ(receiveBuffer.upstream, nullptr);
+    consumer.signalDone(1);
+    EXPECT_FALSE(beginExchange());
+    EXPECT_FALSE(receiveReply(200));
+
+    device.openStatus = FT_OK;
+    EXPECT_TRUE(reopenLink());
+    EXPECT_FALSE(linkLost());
+    EXPECT_EQ(receiveBuffer.upstream, currentConnection->source);
+    EXPECT_EQ(receiveBuffer.downstream, &consumer);
+}
+
+TEST_F(SensorLinkTest, AFailedReadOnAGoneDeviceMarksTheLinkLost) {
+    // A FakeSource does not tell; the FtdiPort behind the real link does (see deviceGone).
+    struct Case {
+        FT_STATUS status;
+        bool gone;
+    };
+    for (const Case& c :
+         {Case{FT_IO_ERROR, true}, Case{FT_DEVICE_NOT_FOUND, true}, Case{FT_INVALID_HANDLE, true},
+          Case{FT_INVALID_PARAMETER, false}, Case{FT_OTHER_ERROR, false}}) {
+        SCOPED_TRACE(c.status);
+        EXPECT_EQ(deviceGone(c.status), c.gone);
+    }
+}
+
 TEST_F(SensorLinkTest, WithoutALinkNothingIsSentOrReceived) {
     EXPECT_FALSE(sendCommand(ByteBuffer("se")));
     EXPECT_FALSE(beginExchange());

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -157,7 +158,6 @@ TEST(D2xxCallsTest, CheckHandlesAndArguments) {
 struct LinkCleanup {
     ~LinkCleanup() {
         closeLink();
-        receiveBuffer.upstream = nullptr;
         receiveBuffer.downstream = receiveBuffer.pendingDownstream = nullptr;
     }
 };
@@ -194,15 +194,51 @@ TEST(SimDeviceTest, UnpluggedDeviceFailsAndReceiveStillTakesItsTime) {
     EXPECT_EQ(FT_Write(handle, "se", 2, &count), FT_IO_ERROR);
     EXPECT_EQ(FT_SetBaudRate(handle, 19200), FT_IO_ERROR);
     FT_Close(handle);
+    // The cable stays out: the device does not open again.
+    EXPECT_EQ(FT_Open(0, &handle), FT_DEVICE_NOT_FOUND);
 
-    // The whole link: the device fails at once, but a receive lasts its time-out instead of
-    // spinning.
+    // The whole link: the device fails at once; the receive gives up as soon as it sees the
+    // device gone, after the failed read's own time-out, so the caller neither spins nor waits.
+    DeviceVariable other("sim:unplug=0,seed=2");
     FtdiSource* source = new FtdiSource;
     ASSERT_EQ(FT_Open(0, &source->ftHandle), FT_OK);
     FtdiConnection connection(source, source);
+    EXPECT_FALSE(connection.lost());
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(connection.receive(100)); // four reads of 20 ms
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(80));
+    EXPECT_FALSE(connection.receive(100));
+    const auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(connection.lost());
+    EXPECT_GE(spent, std::chrono::milliseconds(20));
+    EXPECT_LT(spent, std::chrono::milliseconds(80));
+}
+
+TEST(SimDeviceTest, ReplugBringsBackAFreshSensorOnANewHandleOnly) {
+    DeviceVariable device("sim:unplug=0.1,replug=0.2,seed=3");
+    FT_HANDLE before = nullptr;
+    ASSERT_EQ(FT_Open(0, &before), FT_OK);
+    std::uint32_t count = 0;
+    ASSERT_EQ(FT_Write(before, "g", 1, &count), FT_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::uint8_t buffer[64];
+    EXPECT_EQ(FT_Read(before, buffer, sizeof buffer, &count), FT_IO_ERROR);
+    FT_HANDLE during = nullptr;
+    EXPECT_EQ(FT_Open(0, &during), FT_DEVICE_NOT_FOUND);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    FT_HANDLE after = nullptr;
+    ASSERT_EQ(FT_Open(0, &after), FT_OK);
+    // The handle from before the pull stays dead.
+    EXPECT_EQ(FT_Read(before, buffer, sizeof buffer, &count), FT_IO_ERROR);
+    // The new one reaches a sensor that lost power: it streams only after "g" again.
+    ASSERT_EQ(FT_SetTimeouts(after, 100, 0), FT_OK);
+    EXPECT_EQ(FT_Read(after, buffer, sizeof buffer, &count), FT_OK);
+    EXPECT_EQ(count, 0u);
+    ASSERT_EQ(FT_Write(after, "se", 2, &count), FT_OK);
+    ASSERT_EQ(FT_Read(after, buffer, sizeof buffer, &count), FT_OK);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(buffer[0], 'e');
+    FT_Close(before);
+    FT_Close(after);
 }
 
 } // namespace

@@ -159,7 +159,6 @@ TEST(TtyDeviceTest, LinkReceivesFramesOverTheTerminal) {
     struct Cleanup {
         ~Cleanup() {
             closeLink();
-            receiveBuffer.upstream = nullptr;
             receiveBuffer.downstream = receiveBuffer.pendingDownstream = nullptr;
         }
     } cleanup;

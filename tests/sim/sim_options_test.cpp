@@ -64,6 +64,14 @@ TEST(SimOptionsTest, BadOptionsAreNamedAndChangeNothing) {
         {"drop=0.5x", "\"drop=0.5x\""},
         {"period=0", "\"period=0\""},
         {"unplug=-1", "\"unplug=-1\""},
+        {"unplug=1e10", "\"unplug=1e10\""}, // beyond the model's nanoseconds
+        {"unplug=inf", "\"unplug=inf\""},
+        {"unplug=2,replug=-1", "\"replug=-1\""},
+        {"unplug=2,replug=1e7", "\"replug=1e7\""},
+        {"replug=2", "\"replug\""}, // nothing to come back from
+        {"period=1e300", "\"period=1e300\""},
+        {"rate=1e-9", "\"rate=1e-9\""}, // one frame in 30 years: its tick would overflow
+        {"rate=1e5", "\"rate=1e5\""},
         {"seed=-3", "\"seed=-3\""},
         {"x", "\"x\""},
         {"silent=1", "\"silent=1\""},

@@ -296,6 +296,34 @@ TEST(SimulatedSensorTest, UnplugFailsEveryReadAndWriteFromThatTimeOn) {
     EXPECT_EQ(atOnce.read(buffer, sizeof buffer, SimTime(0)), -1);
 }
 
+TEST(SimulatedSensorTest, ReplugBringsTheCableBackForDevicesOpenedAfterIt) {
+    const SimOptions options = parse("unplug=2,replug=3");
+    struct Case {
+        SimTime at;
+        bool cableIn;
+    };
+    for (const Case& c :
+         {Case{milliseconds(1999), true}, Case{seconds(2), false}, Case{milliseconds(4999), false},
+          Case{seconds(5), true}, Case{seconds(100), true}}) {
+        SCOPED_TRACE(c.at.count());
+        EXPECT_EQ(SimulatedSensor::cableInAt(options, c.at), c.cableIn);
+    }
+    EXPECT_FALSE(SimulatedSensor::cableInAt(parse("unplug=2"), seconds(100)));
+
+    std::uint8_t buffer[SimulatedSensor::kOutputLimit];
+    // Opened before the pull: dead from the pull on, also after the cable is back.
+    SimulatedSensor before(options);
+    EXPECT_EQ(before.read(buffer, sizeof buffer, seconds(6)), -1);
+    // Opened after the return: a sensor that lost power, which answers and streams anew.
+    SimulatedSensor after(options, seconds(5));
+    EXPECT_FALSE(after.unpluggedAt(seconds(6)));
+    EXPECT_FALSE(after.streaming());
+    send(after, "se", seconds(6));
+    EXPECT_EQ(hex(drain(after, seconds(6), seconds(6) + milliseconds(1))), "65");
+    send(after, "g", seconds(7));
+    EXPECT_GT(drain(after, seconds(7), seconds(8)).size(), 8u * 40);
+}
+
 TEST(SimulatedSensorTest, SeedMakesTheStreamReproducible) {
     const std::string options = "seed=7,noise=0.01,corrupt=0.2,drop=0.2,garbage=0.2,x=3";
     auto run = [&](const std::string& text, SimTime step) {

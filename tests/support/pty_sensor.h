@@ -18,8 +18,9 @@ namespace orvane::test_support {
 
 class PtySensor {
 public:
-    // `tool` is the path of `orvane`; empty `options` gives the sensor's defaults.
-    PtySensor(std::string tool, std::string options) {
+    // `tool` is the path of `orvane`; empty `options` gives the sensor's defaults. `extra` are
+    // more arguments, such as "--link PATH".
+    PtySensor(std::string tool, std::string options, std::vector<std::string> extra = {}) {
         int out[2];
         if (pipe(out) != 0)
             return;
@@ -29,6 +30,8 @@ public:
         posix_spawn_file_actions_addclose(&actions, out[0]);
         char sim[] = "sim", pty[] = "--pty";
         std::vector<char*> argv{tool.data(), sim, pty};
+        for (std::string& arg : extra)
+            argv.push_back(arg.data());
         if (!options.empty())
             argv.push_back(options.data());
         argv.push_back(nullptr);

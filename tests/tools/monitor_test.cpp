@@ -1,11 +1,13 @@
 // Runs `orvane monitor` as a user would, through the shell, on the simulated sensor.
 
+#include "tests/support/pty_sensor.h"
 #include "tests/support/tool_run.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -119,6 +121,82 @@ TEST(Monitor, StopsCleanlyOnSignals) {
         EXPECT_EQ(lines[0], kHeader);
         EXPECT_GT(lines.size(), 2u);
     }
+}
+
+// What a run across a pulled cable must show: lines before and after, one "sensor lost" and one
+// "sensor back" line on standard error, and the sample count and time going on.
+void expectLoggedAcrossThePull(const ToolRun& r, double pulledAt, double backAt) {
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> errors = splitLines(r.err);
+    ASSERT_EQ(errors.size(), 2u) << r.err;
+    static const std::regex change(R"(^orvane monitor: sensor (lost|back) at (\d+\.\d{3}) s$)");
+    std::smatch lost, back;
+    ASSERT_TRUE(std::regex_match(errors[0], lost, change)) << errors[0];
+    ASSERT_TRUE(std::regex_match(errors[1], back, change)) << errors[1];
+    EXPECT_EQ(lost[1], "lost");
+    EXPECT_EQ(back[1], "back");
+    EXPECT_NEAR(std::stod(lost[2]), pulledAt, 0.5);
+    EXPECT_NEAR(std::stod(back[2]), backAt, 1.2); // reopened within a second of the return
+
+    const std::vector<std::string> lines = splitLines(r.out);
+    ASSERT_GT(lines.size(), 2u);
+    EXPECT_EQ(lines[0], kHeader);
+    Line previous{}, lastBefore{};
+    std::size_t before = 0, after = 0;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const Line line = parseLine(lines[i]);
+        EXPECT_GT(line.sample, previous.sample);
+        EXPECT_GE(line.time, previous.time);
+        if (line.time < std::stod(lost[2])) {
+            ++before;
+            lastBefore = line;
+        } else {
+            ++after;
+            // The same lean as before the pull (the sensor resolves 1 mg, about 0.06 degrees).
+            EXPECT_NEAR(line.x, lastBefore.x, 0.05);
+        }
+        previous = line;
+    }
+    EXPECT_NEAR(lastBefore.x, 1.0, 0.06);
+    EXPECT_GT(before, 10u);
+    EXPECT_GT(after, 10u);
+}
+
+TEST(Monitor, LogsOnAcrossAPulledCable) {
+    const ToolRun r =
+        runMonitor("--device sim:x=1,noise=0,rate=200,unplug=5.5,replug=1 --seconds 11.5");
+    expectLoggedAcrossThePull(r, 5.5, 6.5);
+}
+
+TEST(Monitor, ATtyThatVanishesAndReturnsUnderItsStableNameIsReopened) {
+    const std::string link = tempPath("by-id-sensor");
+    PtySensor sensor(ORVANE_TOOL, "x=1,noise=0,rate=200,unplug=5.5,replug=1", {"--link", link});
+    ASSERT_FALSE(sensor.path().empty());
+    ASSERT_EQ(std::filesystem::read_symlink(link), sensor.path());
+    const ToolRun r = runMonitor("--device tty:" + link + " --seconds 11.5");
+    // The sensor's clock started when the monitor opened the terminal, a moment after the start.
+    expectLoggedAcrossThePull(r, 5.5, 6.5);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(sensor.stop(SIGTERM), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(Monitor, ADeviceWithoutPermissionSaysHowToGetAccess) {
+    const std::string node = tempPath("no-access-tty");
+    { std::ofstream(node) << ""; }
+    std::filesystem::permissions(node, std::filesystem::perms::none);
+    // Root opens anything: the monitor runs as nobody then, with a node it cannot read.
+    const std::string prefix =
+        geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+    if (geteuid() == 0)
+        std::filesystem::permissions(scratchDir(), std::filesystem::perms::all);
+    const ToolRun r = runMonitor("--device tty:" + node + " --count 1", prefix);
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> errors = splitLines(r.err);
+    ASSERT_EQ(errors.size(), 2u) << r.err;
+    EXPECT_EQ(errors[0].rfind(node + ": permission denied; install the udev rule", 0), 0u)
+        << errors[0];
+    EXPECT_EQ(errors[1], "Could not find downtower accel comm interface");
 }
 
 TEST(Monitor, SilentSensorGivesOnlyTheHeader) {
