@@ -47,7 +47,7 @@ std::shared_ptr<SimDevice> find(FT_HANDLE handle) {
 
 // ORVANE_DEVICE's simulated-sensor options; false (with one line on standard error) for any
 // other selection or malformed options.
-bool selectedOptions(orvane::sim::SimOptions& options, std::string& text) {
+bool selectedOptions(orvane::sim::SimOptions& options, std::string& optionText) {
     char value[1024];
     const DWORD length = GetEnvironmentVariableA("ORVANE_DEVICE", value, sizeof value);
     if (length >= sizeof value) {
@@ -67,7 +67,7 @@ bool selectedOptions(orvane::sim::SimOptions& options, std::string& text) {
                      static_cast<int>(text.size()), text.data());
         return false;
     }
-    text = simOptions;
+    optionText = simOptions;
     std::string error;
     if (!orvane::sim::parseSimOptions(simOptions, options, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
