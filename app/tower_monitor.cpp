@@ -5,7 +5,9 @@
 #include "sensor/frame_decoder.h"
 #include "sensor/tilt_readout.h"
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace orvane {
 
@@ -26,6 +28,34 @@ void send(const char* command) {
 }
 
 } // namespace
+
+const char* readingStateName(ReadingState state) {
+    switch (state) {
+    case ReadingState::Live:
+        return "live";
+    case ReadingState::Stale:
+        return "stale";
+    case ReadingState::Lost:
+        return "lost";
+    case ReadingState::Settling:
+        break;
+    }
+    return "settling";
+}
+
+std::uint32_t TowerMonitor::settledSampleCount() {
+    static const std::uint32_t count = [] {
+        // The newest n taps meet the n samples taken so far.
+        double weight = 0.0;
+        for (int n = 1; n <= kFirTaps; ++n) {
+            weight += firCoefficients[kFirTaps - n];
+            if (weight >= 0.5)
+                return static_cast<std::uint32_t>(n);
+        }
+        return static_cast<std::uint32_t>(kFirTaps);
+    }();
+    return count;
+}
 
 TowerMonitor::~TowerMonitor() {
     stop();
@@ -49,8 +79,14 @@ void TowerMonitor::updateViewRotation() {
 }
 
 void TowerMonitor::put(const ByteBuffer& block) {
-    if (block.length >= static_cast<std::uint32_t>(kFrameSize) && block.data[0] == kReferenceType)
+    if (block.length >= static_cast<std::uint32_t>(kFrameSize) && block.data[0] == kReferenceType) {
+        // A reference of (0, 0, 0) counts has no direction: taken, it would halve every tilt for
+        // the rest of the run. It is not passed on, and the loop asks "c" again.
+        if (!referenceTaken &&
+            std::all_of(block.data + 1, block.data + 7, [](std::uint8_t b) { return b == 0; }))
+            return;
         ++referenceReplies;
+    }
     TiltEstimator::put(block);
 }
 
@@ -71,6 +107,9 @@ void TowerMonitor::run() {
     if (running) {
         do {
             runPass();
+            if (readingState.load() == ReadingState::Live &&
+                linkClock->now() - lastSampleAt > kStaleAfter)
+                setReadingState(ReadingState::Stale);
         } while (running);
     }
     const std::atomic<bool>* mine = &running;
@@ -82,10 +121,39 @@ void TowerMonitor::notifyLink(bool connected) {
         sink->linkChanged(connected);
 }
 
+void TowerMonitor::setReadingState(ReadingState state) {
+    if (readingState.load() == state)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(readingsMutex_);
+        readingState = state;
+        published_.state = state;
+    }
+    if (state != ReadingState::Live) {
+        // Drawn as before the first reading: black, where it last was.
+        const ViewMarker live = renderer.liveMarker();
+        renderer.setMarker(live.x, live.y, 0, true);
+    }
+    if (ReadoutSink* sink = dialog.load()) {
+        sink->stateChanged(state);
+        sink->refreshReadouts();
+    }
+}
+
+void TowerMonitor::turnLiveMarker(float degrees) {
+    const double a = static_cast<double>(degrees) * (std::numbers::pi / 180.0);
+    const ViewMarker live = renderer.liveMarker();
+    const double x = live.x, y = live.y;
+    renderer.setMarker(static_cast<float>(x * std::cos(a) - y * std::sin(a)),
+                       static_cast<float>(x * std::sin(a) + y * std::cos(a)), live.colour, true);
+}
+
 void TowerMonitor::reconnect() {
     const auto tried = linkClock->now();
     if (reopenLink()) {
         notifyLink(true);
+        // Back, but with nothing new to show until the start-up exchange brings samples.
+        setReadingState(ReadingState::Settling);
         beginStartUp();
         return;
     }
@@ -100,6 +168,7 @@ void TowerMonitor::runPass() {
     if (linkState != kReconnecting && linkLost()) {
         linkState = kReconnecting;
         notifyLink(false);
+        setReadingState(ReadingState::Lost);
     }
     if (linkState == kReconnecting) {
         reconnect();
@@ -137,14 +206,22 @@ void TowerMonitor::runPass() {
 void TowerMonitor::processNewSample() {
     const TiltReadout readout = readTilt(tiltVector, offAxisMeasure);
     lastSampleCount = sampleCount;
+    lastSampleAt = linkClock->now();
+    // See settledSampleCount: before that the filter's output may point the wrong way.
+    const bool trusted = sampleCount >= settledSampleCount();
 
-    // At most one switch per sample; u stays a float, the thresholds are doubles.
+    // At most one switch per sample; u stays a float, the thresholds are doubles. The close view
+    // is also left as soon as the live marker would fall outside its picture (about 5.6 degrees
+    // where the hysteresis alone would keep it up to 8.1): entering at 4.44 degrees keeps a band
+    // between the two, so the views do not flicker.
     const double u = readout.u;
-    if (closeView) {
-        if (!(u >= kLeaveCloseView))
-            selectWideView();
-    } else if (u > kEnterCloseView) {
-        selectCloseView();
+    if (trusted) {
+        if (closeView) {
+            if (!(u >= kLeaveCloseView) || renderer.wouldClip(readout.markerX, readout.markerY))
+                selectWideView();
+        } else if (u > kEnterCloseView) {
+            selectCloseView();
+        }
     }
 
     TowerReadings next;
@@ -156,9 +233,12 @@ void TowerMonitor::processNewSample() {
     next.totalTilt = readout.totalTilt;
     next.markerColour = readout.markerColour;
     next.closeView = closeView;
+    next.state = trusted ? ReadingState::Live : ReadingState::Settling;
     publish(next);
 
-    renderer.setMarker(next.markerX, next.markerY, next.markerColour, true);
+    if (trusted)
+        renderer.setMarker(next.markerX, next.markerY, next.markerColour, true);
+    setReadingState(next.state);
 
     pollCountdown = static_cast<std::uint16_t>(pollCountdown - 1);
     ReadoutSink* sink = dialog.load();

@@ -5,7 +5,10 @@
 #include "render/scene_renderer.h"
 #include "sensor/tilt_estimator.h"
 
+#include "link/link_clock.h"
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -30,6 +33,22 @@ public:
     static constexpr std::int32_t kReconnecting = 4;
     // Reopen attempts while reconnecting start at most this far apart.
     static constexpr std::int32_t kReopenIntervalMs = 1000;
+    // A live reading becomes stale when no sample has been processed for longer than this. The
+    // loop looks at the end of each pass, so a silent sensor is seen stale within one receive
+    // time-out (1.8 s) after that.
+    static constexpr std::chrono::seconds kStaleAfter{2};
+    // The picture the viewer paints, in pixels: the template's 311 x 292 dialog units in its 8 pt
+    // font. A run without a window sizes its renderer to it, so that its view switches as the
+    // viewer's does.
+    static constexpr std::int32_t kViewerPictureWidth = 467;
+    static constexpr std::int32_t kViewerPictureHeight = 475;
+
+    // Accepted samples after which a reading is trusted. The filter's ring starts zeroed, so
+    // after n samples only its n newest taps carry data; while their sum is negative (n < 37)
+    // the normalised output points away from gravity, and just above 0 noise is amplified many
+    // times. A reading is trusted once those taps carry at least half the filter's gain (60
+    // samples, 1.2 s at 50 frames/s), when its noise is within a third of a full filter's.
+    static std::uint32_t settledSampleCount();
     // Idle passes in a row after which streaming asks for samples again, however far the
     // countdown has wrapped.
     static constexpr std::uint32_t kIdlePassesBeforeRepoll = 4;
@@ -56,8 +75,13 @@ public:
     // marker, countdown and refresh. Worker thread only (the loop calls it once per new sample).
     void processNewSample();
 
-    // The readings of the last processed sample, all from that one sample. Any thread.
+    // The readings of the last processed sample, all from that one sample, with the reading's
+    // current state. Any thread.
     TowerReadings readings() const;
+    // Turns the live marker about the view's centre by `degrees`, as a change of viewAngle by
+    // that much turns it at the next sample: the window shows a turned view at once even when
+    // no samples come. Any thread.
+    void turnLiveMarker(float degrees);
 
     SceneRenderer renderer;
     // Published by the worker for each processed sample; each is read whole.
@@ -81,6 +105,10 @@ public:
     // unit that lost power with its cable is brought back into streaming. Worker thread only.
     std::uint32_t referenceReplies = 0;
     std::uint32_t referenceRepliesAtOpen = 0;
+    // Written by the worker, read by any thread (also inside readings()).
+    std::atomic<ReadingState> readingState{ReadingState::Settling};
+    // When the loop last processed a sample, on the link's clock. Worker thread only.
+    LinkClock::TimePoint lastSampleAt{};
 
 private:
     void runPass();
@@ -89,6 +117,9 @@ private:
     // One reopen attempt, paced to kReopenIntervalMs.
     void reconnect();
     void notifyLink(bool connected);
+    // Publishes a new state; leaving Live turns the live marker black where it is, and the
+    // window is refreshed at once. Worker thread only.
+    void setReadingState(ReadingState state);
     void publish(const TowerReadings& next);
 
     mutable std::mutex readingsMutex_; //!< guards published_ and keeps the atomics above in step

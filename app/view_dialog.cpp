@@ -11,6 +11,7 @@ namespace orvane {
 
 namespace {
 constexpr float kRotateStep = 22.5f; // degrees per press of a rotate button
+constexpr const char* kNoReading = "--";
 } // namespace
 
 void ViewDialog::onInit() {
@@ -55,17 +56,24 @@ void ViewDialog::onCommand(WPARAM wParam, LPARAM) {
     case IDOK:
         onClose();
         break;
+    // Rotate and mark are painted at once, not at the next sample, which may never come.
     case IDC_ROTATE_LEFT:
         monitor->viewAngle.fetch_sub(kRotateStep);
         monitor->updateViewRotation();
+        monitor->turnLiveMarker(-kRotateStep);
+        InvalidateRect(hwnd, nullptr, FALSE);
         break;
     case IDC_ROTATE_RIGHT:
         monitor->viewAngle.fetch_add(kRotateStep);
         monitor->updateViewRotation();
+        monitor->turnLiveMarker(kRotateStep);
+        InvalidateRect(hwnd, nullptr, FALSE);
         break;
     case IDC_MARK: {
-        const TowerReadings r = monitor->readings();
-        monitor->renderer.setMarker(r.markerX, r.markerY, kMarkColour, false);
+        // Where the live marker is drawn: the last trustworthy reading, turned with the view.
+        const ViewMarker live = monitor->renderer.liveMarker();
+        monitor->renderer.setMarker(live.x, live.y, kMarkColour, false);
+        InvalidateRect(hwnd, nullptr, FALSE);
         break;
     }
     default:
@@ -91,6 +99,12 @@ bool ViewDialog::onMessage(HWND window, UINT message, WPARAM, LPARAM) {
 void ViewDialog::refreshReadouts() {
     InvalidateRect(hwnd, nullptr, FALSE);
     const TowerReadings r = monitor->readings();
+    // No number for a reading that cannot be trusted (settling, stale, lost).
+    if (r.state != ReadingState::Live) {
+        for (const int id : {IDC_OFFSET_X, IDC_OFFSET_Y, IDC_TOTAL})
+            SetDlgItemTextA(hwnd, id, kNoReading);
+        return;
+    }
     setReadout(IDC_OFFSET_X, -r.angleX);
     setReadout(IDC_OFFSET_Y, r.angleY);
     setReadout(IDC_TOTAL, r.totalTilt);

@@ -246,6 +246,20 @@ void SceneRenderer::composeLocked() {
     s.dirty = false;
 }
 
+bool SceneRenderer::wouldClip(float x, float y) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const State& s = state_;
+    if (s.framePixels == nullptr)
+        return false;
+    // The same test compose makes before it draws a marker.
+    const float cx = static_cast<float>(std::int64_t{s.width} + 1) * 0.5f;
+    const float cy = static_cast<float>(std::int64_t{s.height} + 1) * 0.5f;
+    const float k = cy * s.scale;
+    std::int32_t c = 0;
+    std::int32_t r = 0;
+    return !(markerCell(k, x, cx, s.width, c) && markerCell(k, y, cy, s.height, r));
+}
+
 const std::uint32_t* SceneRenderer::frameBits() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_.dirty)

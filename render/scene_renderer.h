@@ -72,6 +72,10 @@ public:
     // Redraws scenePixels from the size, zoom and rings; marks the frame out of date.
     void render();
 
+    // Whether a marker at (x, y) view units would fall outside the picture at the current zoom,
+    // and so not be drawn. False while no arrays are held: there is no picture to fall out of.
+    bool wouldClip(float x, float y) const;
+
     // Whether a point rho view units from the centre lies on one of the rings.
     bool isOnRing(float rho) const;
 

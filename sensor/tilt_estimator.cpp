@@ -16,6 +16,10 @@ constexpr double kGateLow = 0.8;
 constexpr double kGateHigh = 1.2;
 // A vector this close to (0, 1, 0) needs no rotation.
 constexpr float kOnAxis1 = 0.999999f;
+// Below this c1 a vector counts as near the opposite of (0, 1, 0), where the shortest rotation
+// is checked for having kept its unit length (within kUnitTolerance of its square).
+constexpr float kNearlyOpposite = -0.99f;
+constexpr double kUnitTolerance = 1e-3;
 // View rotations closer than this to the identity are not applied.
 constexpr double kViewIdentityW = 0.999;
 // Off-axis components up to this size count as none at all.
@@ -168,10 +172,25 @@ Quaternion TiltEstimator::rotationToAxis1(const float v[3]) {
     if (d > kOnAxis1)
         return {1.0f, 0.0f, 0.0f, 0.0f};
     const double s = std::sqrt((static_cast<double>(d) + 1.0) * 0.5);
-    // Opposite to the axis every normal would do; s = 0 then leaves the vector part as it is.
-    const double k = s > 1e-8 ? 1.0 / (2.0 * s) : 1.0;
-    return {static_cast<float>(s), static_cast<float>(-static_cast<double>(v[2]) * k), 0.0f,
-            static_cast<float>(static_cast<double>(v[0]) * k)};
+    if (s > 1e-8) {
+        const double k = 1.0 / (2.0 * s);
+        const Quaternion q{static_cast<float>(s),
+                           static_cast<float>(-static_cast<double>(v[2]) * k), 0.0f,
+                           static_cast<float>(static_cast<double>(v[0]) * k)};
+        // Far from the opposite direction this is a unit quaternion for every unit v. Within a
+        // hair of it the normal is lost in rounding, and the result no longer is one.
+        const double norm2 = static_cast<double>(q.w) * q.w + static_cast<double>(q.x) * q.x +
+                             static_cast<double>(q.z) * q.z;
+        if (d > kNearlyOpposite || std::fabs(norm2 - 1.0) <= kUnitTolerance)
+            return q;
+    }
+    // Opposite to the axis: a half turn about any axis across it carries v onto it. The zero
+    // quaternion that k = 1 would give here reads as "level" whatever the tilt.
+    const double h = std::sqrt(static_cast<double>(v[0]) * v[0] + static_cast<double>(v[2]) * v[2]);
+    if (h > 0.0)
+        return {0.0f, static_cast<float>(-static_cast<double>(v[2]) / h), 0.0f,
+                static_cast<float>(static_cast<double>(v[0]) / h)};
+    return {0.0f, 1.0f, 0.0f, 0.0f};
 }
 
 float TiltEstimator::measureOffAxis(const float t[3]) {

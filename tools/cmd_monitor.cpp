@@ -166,6 +166,10 @@ public:
                      seconds);
     }
     void sampleProcessed(const TowerReadings& readings) override {
+        // Only trustworthy readings are logged: a gap in the time column is how a log shows
+        // that there was none.
+        if (readings.state != ReadingState::Live)
+            return;
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -269,6 +273,9 @@ int runMonitor(std::span<char* const> args) {
     std::printf("%s\n", kHeader);
     if (std::fflush(stdout) == 0) {
         monitor.dialog = &queue;
+        // The viewer's picture, so that the view column switches as the viewer's view does.
+        monitor.renderer.resize(TowerMonitor::kViewerPictureWidth,
+                                TowerMonitor::kViewerPictureHeight);
         monitor.selectWideView();
         if (monitor.start()) {
             int writeError = 0;

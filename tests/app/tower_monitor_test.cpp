@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,21 @@ std::string frame(char type, int c0, int c1, int c2) {
 const std::string kReference = frame(';', 0, 1000, 0);
 const std::string kSample = frame(':', 0, 1000, 0);
 
+// Virtual time for the link's waits: a pause returns at once, having moved the clock on.
+class VirtualClock : public LinkClock {
+public:
+    VirtualClock() : saved_(linkClock) { linkClock = this; }
+    ~VirtualClock() override { linkClock = saved_; }
+    VirtualClock(const VirtualClock&) = delete;
+    VirtualClock& operator=(const VirtualClock&) = delete;
+    TimePoint now() override { return now_; }
+    void sleepUntil(TimePoint when) override { now_ = std::max(now_, when); }
+
+private:
+    TimePoint now_{};
+    LinkClock* saved_;
+};
+
 // A sensor that answers each command at once and never sleeps. Exchanges are the passes of the
 // loop: each one starts with the link's flush and brings at most one answer in its receive.
 class ScriptedSensor {
@@ -53,6 +69,7 @@ public:
     int goneAtPass = 0;
     int failedOpens = 0;
     bool gone = false;
+    std::vector<LinkClock::TimePoint> opensAt; // of the reopen attempts, on the link's clock
 
     // Commands written before the first pass, then those of each pass, "-" for none.
     std::string log() const {
@@ -88,6 +105,7 @@ public:
         if (!gone)
             return true; // the first open, before any pass
         beginPass();
+        opensAt.push_back(linkClock->now());
         if (passes_ >= passLimit && loop)
             loop->requestStop();
         if (failedOpens > 0) {
@@ -148,11 +166,14 @@ class ScriptedConnection : public LinkConnection {
 public:
     ScriptedConnection(ScriptedSource* head, ScriptedSensor& sensor)
         : LinkConnection(head), sensor_(sensor) {}
-    bool receive(std::int32_t) override {
+    bool receive(std::int32_t timeoutMs) override {
         const std::string bytes = sensor_.answer();
         if (!bytes.empty())
             source->put(ByteBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                    static_cast<std::uint32_t>(bytes.size())));
+        // On the link's clock, an answer comes in a frame's time; silence lasts the time-out.
+        LinkClock& clock = *linkClock;
+        clock.sleepUntil(clock.now() + std::chrono::milliseconds(bytes.empty() ? timeoutMs : 20));
         return source->done;
     }
     bool flush(std::int32_t) override {
@@ -188,10 +209,16 @@ public:
     void refreshReadouts() override { refreshedAt.push_back(monitor_.sampleCount); }
     void sampleProcessed(const TowerReadings& readings) override { processed.push_back(readings); }
     void linkChanged(bool connected) override { links.push_back(connected); }
+    void stateChanged(ReadingState state) override {
+        states.push_back(state);
+        colours.push_back(monitor_.renderer.liveMarker().colour);
+    }
 
     std::vector<std::uint32_t> refreshedAt;
     std::vector<TowerReadings> processed;
     std::vector<bool> links;
+    std::vector<ReadingState> states;
+    std::vector<std::uint32_t> colours; // of the live marker at each state change
 
 private:
     const TowerMonitor& monitor_;
@@ -200,6 +227,7 @@ private:
 // The receive chain of the program over a scripted sensor: link -> decoder -> monitor.
 class ScriptedLink {
 public:
+    // The link's waits run on virtual time for the life of the object.
     ScriptedLink(ScriptedSensor& sensor, TowerMonitor& monitor) : factory_(sensor) {
         savedFactory_ = linkFactory;
         linkFactory = &factory_;
@@ -220,6 +248,7 @@ public:
     bool opened = false;
 
 private:
+    VirtualClock clock_;
     ScriptedFactory factory_;
     LinkFactory* savedFactory_ = nullptr;
 };
@@ -306,23 +335,7 @@ TEST(TowerMonitor, CommandsAndRefreshesFollowTheSensor) {
     }
 }
 
-// Virtual time for the link's waits: a pause returns at once, having moved the clock on.
-class VirtualClock : public LinkClock {
-public:
-    VirtualClock() : saved_(linkClock) { linkClock = this; }
-    ~VirtualClock() override { linkClock = saved_; }
-    VirtualClock(const VirtualClock&) = delete;
-    VirtualClock& operator=(const VirtualClock&) = delete;
-    TimePoint now() override { return now_; }
-    void sleepUntil(TimePoint when) override { now_ = std::max(now_, when); }
-
-private:
-    TimePoint now_{};
-    LinkClock* saved_;
-};
-
 TEST(TowerMonitor, ALostDeviceIsReopenedOnceASecondAndWalkedThroughStartUpAgain) {
-    VirtualClock clock;
     ScriptedSensor sensor;
     sensor.answerSe = "e";
     sensor.answerC = kReference;
@@ -337,12 +350,13 @@ TEST(TowerMonitor, ALostDeviceIsReopenedOnceASecondAndWalkedThroughStartUpAgain)
     ScriptedLink link(sensor, monitor);
     ASSERT_TRUE(link.opened);
 
-    const auto start = clock.now();
     EXPECT_EQ(WorkerThread::threadEntry(&monitor), 0u);
 
     // Two failed opens a second apart, then "se", "c" and "g" again on the new link.
     EXPECT_EQ(sensor.log(), "se/c/g/-/-/-/noopen/noopen/open+se/c/g/-/-/-");
-    EXPECT_EQ(clock.now() - start, std::chrono::seconds(2));
+    ASSERT_EQ(sensor.opensAt.size(), 3u);
+    EXPECT_EQ(sensor.opensAt[1] - sensor.opensAt[0], std::chrono::seconds(1));
+    EXPECT_EQ(sensor.opensAt[2] - sensor.opensAt[1], std::chrono::seconds(1));
     EXPECT_EQ(sink.links, (std::vector<bool>{false, true}));
     EXPECT_TRUE(monitor.referenceTaken);
     // The count goes on: two samples before the pull, the second reference and three after.
@@ -350,6 +364,120 @@ TEST(TowerMonitor, ALostDeviceIsReopenedOnceASecondAndWalkedThroughStartUpAgain)
     ASSERT_FALSE(sink.processed.empty());
     EXPECT_EQ(sink.processed.back().sampleCount, 6u);
     EXPECT_EQ(monitor.linkState.load(), TowerMonitor::kStreaming);
+}
+
+TEST(TowerMonitor, ReadingStatesFollowTheFilterTheClockAndTheLink) {
+    const int settled = static_cast<int>(TowerMonitor::settledSampleCount());
+    ScriptedSensor sensor;
+    sensor.answerSe = "e";
+    sensor.answerC = kReference;
+    // 65 samples, then two silent passes (3.6 s), then the device goes away and comes back.
+    sensor.stream = repeat("S", 65);
+    const int streamStart = 3; // the pass after "g"
+    sensor.goneAtPass = streamStart + 65 + 2;
+    sensor.failedOpens = 1;
+    sensor.passLimit = sensor.goneAtPass + 8;
+    TowerMonitor monitor;
+    RecordingSink sink(monitor);
+    monitor.dialog = &sink;
+    sensor.loop = &monitor;
+    ScriptedLink link(sensor, monitor);
+    ASSERT_TRUE(link.opened);
+    EXPECT_EQ(monitor.readings().state, ReadingState::Settling); // nothing yet
+    EXPECT_EQ(WorkerThread::threadEntry(&monitor), 0u);
+
+    // Settling until the filter is trusted, live, stale after 2 s without a sample, lost with the
+    // device, settling once it is back, live again with the next samples.
+    EXPECT_EQ(sink.states, (std::vector<ReadingState>{ReadingState::Live, ReadingState::Stale,
+                                                      ReadingState::Lost, ReadingState::Settling,
+                                                      ReadingState::Live}));
+    ASSERT_GE(sink.processed.size(), 66u);
+    for (std::size_t i = 0; i < 65; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(sink.processed[i].state,
+                  static_cast<int>(i) + 1 < settled ? ReadingState::Settling : ReadingState::Live);
+    }
+    EXPECT_EQ(sink.processed.back().state, ReadingState::Live);
+    // Leaving a live reading turns the live marker black (where it was); live, it has colour.
+    EXPECT_EQ(sink.colours, (std::vector<std::uint32_t>{kLiveGreen, 0, 0, 0, kLiveGreen}));
+}
+
+TEST(TowerMonitor, AZeroReferenceIsNotTakenAndCIsAskedAgain) {
+    ScriptedSensor sensor;
+    sensor.answerSe = "e";
+    sensor.answerC = frame(';', 0, 0, 0);
+    sensor.passLimit = 4;
+    TowerMonitor monitor;
+    sensor.loop = &monitor;
+    ScriptedLink link(sensor, monitor);
+    ASSERT_TRUE(link.opened);
+    EXPECT_EQ(WorkerThread::threadEntry(&monitor), 0u);
+    EXPECT_EQ(sensor.log(), "se/c/c/c/c");
+    EXPECT_FALSE(monitor.referenceTaken);
+
+    // A usable one after it is taken as ever; (0, 0, 1) counts is tiny but has a direction.
+    const std::string usable = frame(';', 0, 0, 1);
+    monitor.put(ByteBuffer(reinterpret_cast<const std::uint8_t*>(usable.data()), 8));
+    EXPECT_TRUE(monitor.referenceTaken);
+    EXPECT_EQ(monitor.referenceVector[2], 1.0f);
+}
+
+TEST(TowerMonitor, TheCloseViewIsLeftWhenTheMarkerWouldLeaveItsPicture) {
+    // The viewer's picture: 467 x 475 pixels, the close view about +-0.098 g wide, +-0.0998 high.
+    struct Case {
+        float x, y; // the live marker, g
+        bool closeAfter;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Case cases[] =
+        {
+            {0.0f, 0.0f, true},     {0.097f, 0.0f, true}, {0.099f, 0.0f, false},
+            {-0.099f, 0.0f, false}, {0.0f, 0.099f, true}, {0.0f, -0.1f, false},
+            {0.09f, 0.09f, true}, // 7.3 degrees, but in the picture's corner
+            {0.1f, 0.05f, false},   {nan, 0.0f, false},
+        };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.x << ", " << c.y);
+        TowerMonitor monitor;
+        monitor.renderer.resize(TowerMonitor::kViewerPictureWidth,
+                                TowerMonitor::kViewerPictureHeight);
+        monitor.selectCloseView();
+        // markerX = -c0, markerY = c2
+        const float c1 = std::sqrt(1.0f - c.x * c.x - c.y * c.y);
+        monitor.tiltVector[0] = -c.x;
+        monitor.tiltVector[1] = std::isnan(c1) ? nan : c1;
+        monitor.tiltVector[2] = c.y;
+        monitor.sampleCount = TowerMonitor::settledSampleCount();
+        monitor.processNewSample();
+        EXPECT_EQ(monitor.closeView.load(), c.closeAfter);
+        // Whichever view it is in, the live marker is on the picture.
+        if (!std::isnan(c.x)) {
+            EXPECT_FALSE(monitor.renderer.wouldClip(c.x, c.y));
+        }
+    }
+}
+
+TEST(TowerMonitor, TurningTheLiveMarkerMatchesTheEstimatorsViewRotation) {
+    TowerMonitor monitor;
+    // A steady lean, filtered in full, seen at view angle 0 and then 22.5 and -45 degrees.
+    const std::string sample = frame(':', -60, 995, 35);
+    monitor.put(ByteBuffer(reinterpret_cast<const std::uint8_t*>(kReference.data()), 8));
+    for (int i = 0; i < kFirTaps; ++i)
+        monitor.put(ByteBuffer(reinterpret_cast<const std::uint8_t*>(sample.data()), 8));
+    monitor.sampleCount = TowerMonitor::settledSampleCount();
+    monitor.processNewSample();
+    for (const float step : {22.5f, -45.0f}) {
+        SCOPED_TRACE(step);
+        monitor.turnLiveMarker(step);
+        const ViewMarker turned = monitor.renderer.liveMarker();
+        monitor.viewAngle = monitor.viewAngle.load() + step;
+        monitor.updateViewRotation();
+        monitor.correctFilteredVector();
+        monitor.processNewSample();
+        const ViewMarker estimated = monitor.renderer.liveMarker();
+        EXPECT_NEAR(turned.x, estimated.x, 1e-6);
+        EXPECT_NEAR(turned.y, estimated.y, 1e-6);
+    }
 }
 
 TEST(TowerMonitor, StartsSeekingAndLeavesAtOnceWhenNotRunning) {
@@ -406,12 +534,12 @@ TEST(TowerMonitor, ViewPresetHysteresisComparesTheFloatCosineWithDoubleThreshold
         else
             monitor.selectWideView();
         tiltWithCosine(c.u, monitor.tiltVector);
-        monitor.sampleCount = 1;
+        monitor.sampleCount = TowerMonitor::settledSampleCount();
         monitor.processNewSample();
         EXPECT_EQ(monitor.closeView.load(), c.closeAfter);
         EXPECT_EQ(monitor.renderer.scale(), c.closeAfter ? kCloseView.scale : kWideView.scale);
         EXPECT_EQ(monitor.readings().closeView, c.closeAfter);
-        EXPECT_EQ(monitor.lastSampleCount, 1u);
+        EXPECT_EQ(monitor.lastSampleCount, TowerMonitor::settledSampleCount());
     }
 }
 
@@ -433,6 +561,7 @@ TEST(TowerMonitor, LiveMarkerIsGreenOnlyBelowTheDoubleThreshold) {
         monitor.tiltVector[1] = 0.99f;
         monitor.tiltVector[2] = 0.05f;
         monitor.offAxisMeasure = c.offAxis;
+        monitor.sampleCount = TowerMonitor::settledSampleCount();
         monitor.processNewSample();
         const ViewMarker live = monitor.renderer.liveMarker();
         EXPECT_EQ(live.colour, c.colour);

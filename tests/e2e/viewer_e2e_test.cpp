@@ -231,6 +231,21 @@ public:
         return b;
     }
 
+    // Pixels of the diamond of size 16 centred at picture pixel (x, y) that have this colour on
+    // the screen: 481 when the whole live marker is drawn in it.
+    int diamondPixels(std::pair<double, double> centre, std::uint32_t colour) {
+        const Image shot = e2e::screenshot(dir + "/screen.ppm");
+        const e2e::Geometry g = e2e::windowGeometry(window);
+        const int cx = static_cast<int>(centre.first), cy = static_cast<int>(centre.second);
+        int count = 0;
+        for (int dy = -15; dy <= 15; ++dy)
+            for (int dx = -15; dx <= 15; ++dx)
+                if (std::abs(dx) + std::abs(dy) <= 15)
+                    count += shot.at(g.x + kFrameX + cx + dx, g.y + kFrameY + cy + dy) == colour;
+        return count;
+    }
+    static constexpr int kLiveDiamond = 2 * 16 * 16 - 2 * 16 + 1;
+
     void expectExit(int code, int withinMs) {
         const auto status = viewer->waitExit(withinMs);
         ASSERT_TRUE(status.has_value()) << "still running after " << withinMs << " ms";
@@ -245,7 +260,7 @@ public:
 
 e2e::XServer* ViewerTest::server = nullptr;
 
-TEST_F(ViewerTest, WindowShowsTheTemplateAndTheWideViewWithZeroReadouts) {
+TEST_F(ViewerTest, WindowShowsTheTemplateAndTheWideViewWithNoReading) {
     start("sim:silent");
     ASSERT_NE(window, 0u) << e2e::readFile(errPath);
     EXPECT_EQ(e2e::windowName(window), "Orvane Viewer");
@@ -279,9 +294,9 @@ TEST_F(ViewerTest, WindowShowsTheTemplateAndTheWideViewWithZeroReadouts) {
     EXPECT_EQ(frame->height, kFrameH);
     EXPECT_TRUE(p.control(1)->focused) << "the default focus is the first tab stop, Done";
 
-    // Before any data: formatted zero angles, and the view painted exactly under the frame.
+    // Before any data: no number at all, and the view painted exactly under the frame.
     for (int id : {1000, 1001, 1005})
-        EXPECT_EQ(p.text(id), "0.00") << id;
+        EXPECT_EQ(p.text(id), "--") << id;
     ProbeState painted;
     EXPECT_EQ(pictureMismatches(&painted), 0);
     EXPECT_EQ(painted.blitX, kFrameX);
@@ -289,7 +304,8 @@ TEST_F(ViewerTest, WindowShowsTheTemplateAndTheWideViewWithZeroReadouts) {
     EXPECT_EQ(painted.blit.width, kFrameW);
     EXPECT_EQ(painted.blit.height, kFrameH);
 
-    // The same picture as the companion renders for the wide view with no marker data.
+    // The same picture as the companion renders for the wide view with no marker data: the live
+    // marker black at the centre.
     const std::string png = dir + "/wide.png";
     const auto rendered = e2e::run(std::string(ORVANE_TOOL) + " render --size 467x475 --view " +
                                    "wide -o '" + png + "' 2>&1");
@@ -305,11 +321,12 @@ TEST_F(ViewerTest, WindowShowsTheTemplateAndTheWideViewWithZeroReadouts) {
         ADD_FAILURE() << "orvane render failed: " << rendered.out;
     }
 
-    // A silent sensor never moves the readouts.
+    // A silent sensor never gives a number.
     e2e::sleepMs(2500);
     const ProbeState later = probeNow();
     for (int id : {1000, 1001, 1005})
-        EXPECT_EQ(later.text(id), "0.00") << id;
+        EXPECT_EQ(later.text(id), "--") << id;
+    EXPECT_EQ(diamondPixels(closeViewPixel(0, 0), 0x000000), kLiveDiamond) << "black, centred";
 
     clickControl(1);
     expectExit(0, 2500);
@@ -366,6 +383,96 @@ TEST_F(ViewerTest, ReadoutsSettleRotateTurnsTheViewAndMarkPinsABlueDiamond) {
     expectExit(0, 2000);
 }
 
+// From the start, the readouts show nothing or the right numbers: never a filter that is still
+// filling up, which would point the other way.
+TEST_F(ViewerTest, ASteadyLeanShowsOnlyRightNumbersFromTheFirst) {
+    start("sim:x=1.5,y=-0.75,noise=0");
+    ASSERT_NE(window, 0u) << e2e::readFile(errPath);
+    const Readouts want = readoutsFor(gravityFor(1.5, -0.75).c0, gravityFor(1.5, -0.75).c1,
+                                      gravityFor(1.5, -0.75).c2);
+    int numbers = 0;
+    const long long end = e2e::nowMs() + 9000;
+    while (e2e::nowMs() < end && numbers < 10) {
+        const ProbeState p = probeNow();
+        const bool none = p.text(1000) == "--";
+        for (int id : {1000, 1001, 1005})
+            EXPECT_EQ(p.text(id) == "--", none) << "all three boxes alike";
+        if (!none) {
+            ++numbers;
+            EXPECT_NEAR(number(p.text(1000)), want.x, 0.05) << p.text(1000);
+            EXPECT_NEAR(number(p.text(1001)), want.y, 0.05) << p.text(1001);
+            EXPECT_NEAR(number(p.text(1005)), want.total, 0.05) << p.text(1005);
+        }
+        e2e::sleepMs(100);
+    }
+    EXPECT_EQ(numbers, 10);
+    clickControl(1);
+    expectExit(0, 2000);
+}
+
+// A pulled cable: numbers, then "--" and a black marker, then numbers and colour again.
+TEST_F(ViewerTest, APulledCableShowsNoNumberUntilTheSensorIsBack) {
+    start("sim:x=1.5,y=-0.75,noise=0,unplug=10,replug=4");
+    const long long started = e2e::nowMs();
+    ASSERT_NE(window, 0u) << e2e::readFile(errPath);
+    auto live = [](const ProbeState& s) { return !std::isnan(number(s.text(1005))); };
+    ProbeState p = waitFor(live, 9000);
+    ASSERT_TRUE(live(p)) << "numbers before the pull";
+    EXPECT_GT(findColour(kLiveYellow).count, 0);
+
+    // The pull comes 10 s after the device was opened; within 2 s the picture says so.
+    e2e::sleepMs(static_cast<int>(std::max(0LL, started + 9500 - e2e::nowMs())));
+    const ProbeState before = probeNow(); // the last live readouts
+    e2e::sleepMs(static_cast<int>(std::max(0LL, started + 10000 - e2e::nowMs())));
+    p = waitFor([](const ProbeState& s) { return s.text(1005) == "--"; }, 2000);
+    for (int id : {1000, 1001, 1005})
+        EXPECT_EQ(p.text(id), "--") << id;
+    e2e::sleepMs(300);
+    EXPECT_EQ(findColour(kLiveYellow).count, 0) << "no coloured marker while the sensor is gone";
+    // Where the last live readouts put it: cos(total) tan(X^), cos(total) tan(Y^).
+    const double c1 = std::cos(number(before.text(1005)) * kPi / 180);
+    EXPECT_EQ(diamondPixels(closeViewPixel(c1 * std::tan(number(before.text(1000)) * kPi / 180),
+                                           c1 * std::tan(number(before.text(1001)) * kPi / 180)),
+                            0x000000),
+              kLiveDiamond)
+        << "black, where it last was";
+    EXPECT_EQ(pictureMismatches(), 0);
+    if (const char* shot = std::getenv("ORVANE_E2E_SCREENSHOT_UNPLUGGED"))
+        e2e::run("import -window root '" + std::string(shot) + "'");
+
+    // Back 4 s later, then the start-up exchange and the filter: numbers and colour again.
+    p = waitFor(live, 12000);
+    ASSERT_TRUE(live(p)) << "numbers after the return";
+    EXPECT_NEAR(number(p.text(1000)), 1.5, 0.05);
+    e2e::sleepMs(300);
+    EXPECT_GT(findColour(kLiveYellow).count, 0);
+    clickControl(1);
+    expectExit(0, 2000);
+}
+
+// A sway across the close view's edge: whenever the viewer shows numbers, the live marker is on
+// the picture, whichever view it is in.
+TEST_F(ViewerTest, TheCloseViewSwayKeepsTheMarkerOnScreen) {
+    start("sim:x=5,sway=3,period=8");
+    ASSERT_NE(window, 0u) << e2e::readFile(errPath);
+    int shots = 0;
+    const long long end = e2e::nowMs() + 20000;
+    while (e2e::nowMs() < end && shots < 24) {
+        const ProbeState p = probeNow();
+        if (std::isnan(number(p.text(1005)))) {
+            e2e::sleepMs(200);
+            continue;
+        }
+        ++shots;
+        const Blob marker = findColour(kLiveYellow);
+        EXPECT_GT(marker.count, 0) << "shot " << shots << " at total " << p.text(1005);
+        e2e::sleepMs(250);
+    }
+    EXPECT_EQ(shots, 24);
+    clickControl(1);
+    expectExit(0, 2000);
+}
+
 // How the dialog can be left, and one key that must not leave it.
 TEST_F(ViewerTest, DoneEnterAndCloseBoxExitZeroEscDoesNothing) {
     struct Case {
@@ -384,7 +491,7 @@ TEST_F(ViewerTest, DoneEnterAndCloseBoxExitZeroEscDoesNothing) {
         start("sim:x=2,y=1");
         ASSERT_NE(window, 0u) << e2e::readFile(errPath);
         // Streaming, so the worker is busy when the dialog ends.
-        waitFor([](const ProbeState& s) { return s.text(1005) != "0.00"; }, 10000);
+        waitFor([](const ProbeState& s) { return !std::isnan(number(s.text(1005))); }, 10000);
         c.act(*this);
         if (c.exits) {
             expectExit(0, 2000);

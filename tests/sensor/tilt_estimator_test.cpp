@@ -120,7 +120,7 @@ TEST_F(TiltEstimatorTest, FirstReferenceFrameIsTakenWithoutTheGate) {
         {0, 0, -500, {0, 0, -1}, {h, h, 0, 0}}, // 0.5 g, quarter turn about c0
         {0, 0, 0, {0, 0, 0}, {h, 0, 0, 0}},     // zero: left unnormalised
         {0, 2000, 0, {0, 1, 0}, {1, 0, 0, 0}},
-        {0, -1000, 0, {0, -1, 0}, {0, 0, 0, 0}}, // opposite to the tower axis
+        {0, -1000, 0, {0, -1, 0}, {0, 1, 0, 0}}, // opposite: a half turn, not the zero rotation
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.c0 << ' ' << c.c1 << ' ' << c.c2);
@@ -254,8 +254,12 @@ TEST(TiltEstimatorRotation, RotationToAxis1) {
         {{0, justAbove, 0}, {1, 0, 0, 0}},
         {{1, 0, 0}, {h, 0, 0, h}},
         {{0, 0, 1}, {h, -h, 0, 0}},
-        {{0, -1, 0}, {0, 0, 0, 0}},              // opposite: s = 0, k = 1
-        {{0.6f, -1, 0.8f}, {0, -0.8f, 0, 0.6f}}, // opposite d, vector part kept as it is
+        // Opposite: a half turn about an axis across the tower axis (the zero quaternion would
+        // read every tilt as level).
+        {{0, -1, 0}, {0, 1, 0, 0}},
+        {{0.6f, -1, 0.8f}, {0, -0.8f, 0, 0.6f}}, // about the normal of v and the axis
+        // Nearly opposite with the normal lost in rounding: still a half turn, not (s, 0, 0, 0).
+        {{0, std::nextafter(-1.0f, 0.0f), 0}, {0, 1, 0, 0}},
         {{0, 0, 0}, {h, 0, 0, 0}},
     };
     for (const Case& c : cases) {
@@ -289,6 +293,26 @@ TEST(TiltEstimatorRotation, RotationToAxis1) {
         EXPECT_NEAR(turned.x, 0.0, 1e-6);
         EXPECT_NEAR(turned.y, 1.0, 1e-6);
         EXPECT_NEAR(turned.z, 0.0, 1e-6);
+    }
+
+    // Within a degree of the opposite direction: always a unit quaternion (so a unit tilt
+    // vector) that carries v up.
+    for (int n = 0; n < 200; ++n) {
+        const double off = 1e-7 * std::pow(1e5, n / 200.0); // 1e-7 to 1e-2 rad from straight down
+        const double around = 0.37 * n;
+        const float vf[3] = {static_cast<float>(std::sin(off) * std::cos(around)),
+                             static_cast<float>(-std::cos(off)),
+                             static_cast<float>(std::sin(off) * std::sin(around))};
+        const Quaternion q = TiltEstimator::rotationToAxis1(vf);
+        const double norm = std::sqrt(double{q.w} * q.w + double{q.x} * q.x + double{q.y} * q.y +
+                                      double{q.z} * q.z);
+        EXPECT_NEAR(norm, 1.0, 1e-3) << off;
+        const Vec3 v = {vf[0], vf[1], vf[2]};
+        const Vec3 qv = {q.x, q.y, q.z};
+        const Vec3 t = scaled(cross(qv, v), 2.0);
+        const Vec3 tt = cross(qv, t);
+        // Up, if not exactly: float rounding of v is amplified this close to the opposite.
+        EXPECT_GT(v.y + q.w * t.y + tt.y, 0.99) << off;
     }
 }
 

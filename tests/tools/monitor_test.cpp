@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +81,10 @@ TEST(Monitor, LogsTheSimulatedLeanUntilItsTimeIsUp) {
         EXPECT_LE(line.time, std::stod(kAfterStartUp));
         EXPECT_GE(line.time, previous.time);
         EXPECT_GT(line.sample, previous.sample);
+        // Only trustworthy readings are logged: right from the first row, never a filter still
+        // filling up (which would point the other way, near 180 degrees).
+        EXPECT_NEAR(line.x, 1.5, 0.05) << lines[i];
+        EXPECT_NEAR(line.y, -0.75, 0.05) << lines[i];
         previous = line;
     }
     // Settled: the filter has long been full. The lean is small and off every axis.
@@ -197,6 +202,34 @@ TEST(Monitor, ADeviceWithoutPermissionSaysHowToGetAccess) {
     EXPECT_EQ(errors[0].rfind(node + ": permission denied; install the udev rule", 0), 0u)
         << errors[0];
     EXPECT_EQ(errors[1], "Could not find downtower accel comm interface");
+}
+
+TEST(Monitor, TheCloseViewNeverLosesTheMarkerAndDoesNotFlicker) {
+    // A sway across the close view's edge: 2 to 8 degrees over 8 s.
+    const ToolRun r = runMonitor("--device sim:x=5,sway=3,period=8 --seconds 14");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = splitLines(r.out);
+    ASSERT_GT(lines.size(), 200u);
+    // The viewer's picture of 467 x 475 pixels at 2380 pixels per g in the close view.
+    constexpr double kHalfWidth = 233.0 / 2380.0, kHalfHeight = 237.0 / 2380.0;
+    constexpr double kRadians = 3.14159265358979323846 / 180.0;
+    std::vector<std::string> views;
+    int close = 0;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const Line line = parseLine(lines[i]);
+        views.push_back(line.view);
+        if (line.view != "close")
+            continue;
+        ++close;
+        // The marker of a unit tilt vector: cos(total) tan(X^), cos(total) tan(Y^).
+        const double c1 = std::cos(line.total * kRadians);
+        EXPECT_LT(std::fabs(c1 * std::tan(line.x * kRadians)), kHalfWidth) << lines[i];
+        EXPECT_LT(std::fabs(c1 * std::tan(line.y * kRadians)), kHalfHeight) << lines[i];
+    }
+    EXPECT_GT(close, 50);
+    EXPECT_LT(close, static_cast<int>(views.size()) - 50);
+    for (std::size_t i = 2; i < views.size(); ++i)
+        EXPECT_FALSE(views[i] != views[i - 1] && views[i - 1] != views[i - 2]) << "row " << i;
 }
 
 TEST(Monitor, SilentSensorGivesOnlyTheHeader) {

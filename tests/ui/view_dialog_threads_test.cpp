@@ -75,9 +75,9 @@ TEST(ViewDialog, DrivesTheMonitorFromTheTemplatesControls) {
         EXPECT_EQ(h.biClrUsed, 0u);
         EXPECT_EQ(towerMonitor.dialog.load(), static_cast<orvane::ReadoutSink*>(dialog));
         EXPECT_NE(towerMonitor.handle.load(), nullptr) << "the worker was started";
-        // Before any sample the readouts show the zero angles, X^ included (it shows -angleX).
+        // Before any sample there is no reading: no number, not even a zero.
         for (int id : {IDC_OFFSET_X, IDC_OFFSET_Y, IDC_TOTAL})
-            EXPECT_EQ(itemText(hwnd, id), "0.00") << id;
+            EXPECT_EQ(itemText(hwnd, id), "--") << id;
 
         // Readouts as "%.2f" gives them, except that an exact zero never shows a minus sign.
         const struct {

@@ -133,12 +133,12 @@ expected_controls() {
 1020 Button 1 130 304 31 10 "mark"
 1018 Button 1 164 304 31 10 "rotate >"
 -1 Static 1 13 326 22 8 "Offset:"
-1000 Edit 1 37 323 40 12 "0.00"
+1000 Edit 1 37 323 40 12 "--"
 -1 Static 1 79 326 10 8 "X^"
-1001 Edit 1 95 323 40 12 "0.00"
+1001 Edit 1 95 323 40 12 "--"
 -1 Static 1 137 326 10 8 "Y^"
 -1 Static 1 161 325 19 8 "Total:"
-1005 Edit 1 183 323 40 12 "0.00"
+1005 Edit 1 183 323 40 12 "--"
 -1 Static 1 225 325 28 8 "Degrees"
 EOF
 }
@@ -213,8 +213,8 @@ if probe wait "$title" 30000; then
   check_controls silent
   read -r _ _ _ _ _ frame_w frame_h _ < <(probe controls "$title" | awk '$1 == 1016')
   readouts=$(probe watch "$title" 2000 1000 1001 1005)
-  if [ "$(wc -l <<<"$readouts")" = 1 ] && [ "${readouts#* }" = '"0.00" "0.00" "0.00"' ]; then
-    pass "silent: the readouts show 0.00 and stay there"
+  if [ "$(wc -l <<<"$readouts")" = 1 ] && [ "${readouts#* }" = '"--" "--" "--"' ]; then
+    pass "silent: the readouts show no number and stay so"
   else
     fail "silent: readouts $readouts"
   fi
@@ -265,8 +265,8 @@ if probe wait "$title" 30000; then
   wait "$watch_pid" 2>/dev/null || true
   watch_pid=
   first=$(head -n 1 "$out/lean-readouts.txt")
-  if [ "${first#* }" = '"0.00" "0.00" "0.00"' ]; then
-    pass "lean: the readouts start at 0.00"
+  if [ "${first#* }" = '"--" "--" "--"' ]; then
+    pass "lean: the readouts start with no number"
   else
     fail "lean: the first readouts were $first"
   fi
