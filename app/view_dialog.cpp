@@ -110,6 +110,11 @@ void ViewDialog::refreshReadouts() {
     setReadout(IDC_TOTAL, r.totalTilt);
 }
 
+void ViewDialog::sampleProcessed(const TowerReadings& readings) {
+    if (log)
+        log->sampleProcessed(readings);
+}
+
 void ViewDialog::setReadout(int id, float value) {
     // Negating an angle of exactly 0 gives -0, which "%.2f" would show as "-0.00".
     if (value == 0.0f)

@@ -24,12 +24,15 @@ public:
     void refreshReadouts() override;
     // Writes value with "%.2f" into the read-only box id.
     void setReadout(int id, float value);
+    // Passed on to `log`, when there is one (--log).
+    void sampleProcessed(const TowerReadings& readings) override;
 
     HWND frameWindow = nullptr;
     BITMAPINFOHEADER bitmapHeader{};
     std::int32_t destX = 0; // client coordinates of the picture
     std::int32_t destY = 0;
     TowerMonitor* monitor = nullptr; // not owned
+    ReadoutSink* log = nullptr;      // not owned; the CSV log of what is shown, or null
 };
 
 } // namespace orvane

@@ -13,8 +13,9 @@ if(TARGET orvane_app AND TARGET orvane_win32)
     # Linking the object library brings its objects and its libraries.
     add_executable(orvane-viewer)
     target_link_libraries(orvane-viewer PRIVATE orvane_viewer_dialog)
-    if(TARGET orvane_win32_main)
-        target_link_libraries(orvane-viewer PRIVATE orvane_win32_main)
+    if(NOT WIN32)
+        # main(): the command line, the window system, then WinMain as Windows would call it.
+        target_sources(orvane-viewer PRIVATE ${CMAKE_CURRENT_LIST_DIR}/viewer_main_posix.cpp)
     endif()
     if(WIN32)
         set_target_properties(orvane-viewer PROPERTIES WIN32_EXECUTABLE ON)

@@ -49,6 +49,8 @@ FT_STATUS openSelected(int deviceNumber, std::unique_ptr<Device>& device) {
     case DeviceSelection::Kind::Sim:
         return deviceNumber == 0 ? openSimDevice(selection.simOptions, device)
                                  : FT_DEVICE_NOT_FOUND;
+    case DeviceSelection::Kind::Replay:
+        return deviceNumber == 0 ? openReplayDevice(selection.replay, device) : FT_DEVICE_NOT_FOUND;
     }
     return FT_DEVICE_NOT_FOUND;
 }

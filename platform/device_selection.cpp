@@ -28,10 +28,14 @@ bool parseDeviceSelection(const char* value, DeviceSelection& selection, std::st
     } else if (text == "sim" || text.starts_with("sim:")) {
         parsed.kind = DeviceSelection::Kind::Sim;
         parsed.simOptions = text == "sim" ? std::string() : std::string(text.substr(4));
+    } else if (text.starts_with("replay:") && text.size() > 7) {
+        parsed.kind = DeviceSelection::Kind::Replay;
+        parsed.replay = std::string(text.substr(7));
     } else {
         error = "ORVANE_DEVICE=" + std::string(text) +
                 " is not understood; accepted: unset or ftdi (first FTDI device), ftdi:N, "
-                "tty:PATH (a serial tty), sim or sim:key=value,... (the simulated sensor)";
+                "tty:PATH (a serial tty), sim or sim:key=value,... (the simulated sensor), "
+                "replay:FILE[,rate=HZ][,loop] (a recording)";
         return false;
     }
     selection = parsed;

@@ -1,6 +1,7 @@
 // The simulated sensor as an in-process device.
 #include "platform/device_selection.h"
 #include "sim/paced_sensor.h"
+#include "sim/replay_sensor.h"
 
 #include <cstdio>
 
@@ -11,6 +12,7 @@ class SimDevice : public Device {
 public:
     SimDevice(const sim::SimOptions& options, sim::PacedSensor::TimePoint epoch)
         : sensor_(options, epoch) {}
+    explicit SimDevice(std::unique_ptr<sim::SensorModel> model) : sensor_(std::move(model)) {}
 
     FT_STATUS read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs,
                    std::uint32_t* received) override {
@@ -61,6 +63,20 @@ FT_STATUS openSimDevice(const std::string& options, std::unique_ptr<Device>& dev
     if (!first && !sim::SimulatedSensor::cableInAt(parsed, sim::PacedSensor::sinceEpoch(epoch)))
         return FT_DEVICE_NOT_FOUND;
     device = std::make_unique<SimDevice>(parsed, epoch);
+    return FT_OK;
+}
+
+FT_STATUS openReplayDevice(const std::string& options, std::unique_ptr<Device>& device) {
+    sim::ReplayOptions parsed;
+    sim::Recording recording;
+    std::string error;
+    if (!sim::parseReplayOptions(options, parsed, error) ||
+        !sim::loadRecording(parsed.path, recording, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return FT_DEVICE_NOT_FOUND;
+    }
+    device = std::make_unique<SimDevice>(
+        std::make_unique<sim::ReplaySensor>(std::move(recording), parsed.rate, parsed.loop));
     return FT_OK;
 }
 

@@ -21,11 +21,6 @@ else()
     target_link_libraries(orvane_win32 PUBLIC orvane_platform PRIVATE Qt6::Widgets)
     orvane_warnings(orvane_win32)
 
-    # main() that starts the window system and calls WinMain; programs add it to their sources.
-    add_library(orvane_win32_main OBJECT ${CMAKE_CURRENT_LIST_DIR}/win32_main_qt.cpp)
-    target_link_libraries(orvane_win32_main PUBLIC orvane_win32)
-    orvane_warnings(orvane_win32_main)
-
     # Runs on the build machine while building.
     add_executable(orvane_rc2cpp ${PROJECT_SOURCE_DIR}/resources/rc2cpp.cpp)
     orvane_warnings(orvane_rc2cpp)

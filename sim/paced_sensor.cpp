@@ -6,7 +6,10 @@
 namespace orvane::sim {
 
 PacedSensor::PacedSensor(const SimOptions& options, TimePoint epoch)
-    : epoch_(epoch), model_(options, sinceEpoch(epoch)) {}
+    : epoch_(epoch), model_(std::make_unique<SimulatedSensor>(options, sinceEpoch(epoch))) {}
+
+PacedSensor::PacedSensor(std::unique_ptr<SensorModel> model)
+    : epoch_(std::chrono::steady_clock::now()), model_(std::move(model)) {}
 
 SimTime PacedSensor::sinceEpoch(TimePoint epoch) {
     return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - epoch);
@@ -21,13 +24,13 @@ std::int64_t PacedSensor::read(std::uint8_t* out, std::size_t capacity, std::uin
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         const SimTime t = now();
-        const std::int64_t n = model_.read(out, capacity, t);
+        const std::int64_t n = model_->read(out, capacity, t);
         if (n != 0)
             return n;
         if (epoch_ + t >= deadline)
             return 0;
         auto wake = deadline;
-        if (const auto next = model_.nextEventAt(t); next && epoch_ + *next < wake)
+        if (const auto next = model_->nextEventAt(t); next && epoch_ + *next < wake)
             wake = epoch_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(*next);
         written_.wait_until(lock, wake);
     }
@@ -36,7 +39,7 @@ std::int64_t PacedSensor::read(std::uint8_t* out, std::size_t capacity, std::uin
 std::int64_t PacedSensor::write(const std::uint8_t* data, std::size_t length) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!model_.write(data, length, now()))
+        if (!model_->write(data, length, now()))
             return -1;
     }
     written_.notify_all();

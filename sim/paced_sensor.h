@@ -2,6 +2,8 @@
 
 #include "sim/simulated_sensor.h"
 
+#include <memory>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -21,6 +23,8 @@ public:
     // sensor pass the same epoch, so its clock, its lean and its cable go on across opens.
     explicit PacedSensor(const SimOptions& options,
                          TimePoint epoch = std::chrono::steady_clock::now());
+    // Any other model, its clock counting from now.
+    explicit PacedSensor(std::unique_ptr<SensorModel> model);
 
     // Time on the sensor's clock for an epoch.
     static SimTime sinceEpoch(TimePoint epoch);
@@ -34,9 +38,9 @@ private:
     SimTime now() const;
 
     const TimePoint epoch_;
-    std::mutex mutex_;                // guards model_
+    std::mutex mutex_;                // guards *model_
     std::condition_variable written_; // wakes a waiting read when a write may have an answer
-    SimulatedSensor model_;
+    std::unique_ptr<SensorModel> model_;
 };
 
 // The one simulated sensor that the option text `options` stands for in this process: its epoch

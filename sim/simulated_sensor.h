@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/sensor_model.h"
 #include "sim/sim_options.h"
 
 #include <chrono>
@@ -10,10 +11,6 @@
 #include <random>
 
 namespace orvane::sim {
-
-// Time on the simulated sensor's own clock, counted from the moment the device was opened. The
-// model never reads a clock itself: callers pass the time, so tests can run it without waiting.
-using SimTime = std::chrono::nanoseconds;
 
 inline constexpr int kFrameLength = 8;
 
@@ -26,7 +23,7 @@ void encodeFrame(std::uint8_t type, std::int16_t c0, std::int16_t c1, std::int16
 // "c" with one ';' reference frame, "g" starts ':' sample frames at the configured rate that go
 // on for as long as the model lives (a closed device is a destroyed model). Sample ticks follow
 // the sensor's own clock, at a phase drawn when the model is made.
-class SimulatedSensor {
+class SimulatedSensor : public SensorModel {
 public:
     // Bytes that wait to be read are capped like the bridge's receive buffer: when the host
     // does not read, later bytes are lost.
@@ -43,14 +40,14 @@ public:
     static bool cableInAt(const SimOptions& options, SimTime now);
 
     // Takes the bytes the host wrote at `now`. False once unplugged (nothing is taken then).
-    bool write(const std::uint8_t* data, std::size_t length, SimTime now);
+    bool write(const std::uint8_t* data, std::size_t length, SimTime now) override;
     // Moves up to `capacity` bytes that are due at `now` into `out` and returns their count, or
     // -1 once unplugged. `now` must not go backwards from one call to the next.
-    std::int64_t read(std::uint8_t* out, std::size_t capacity, SimTime now);
+    std::int64_t read(std::uint8_t* out, std::size_t capacity, SimTime now) override;
     // The earliest time from `now` on at which read may answer differently: `now` itself while
     // bytes are waiting, else the next frame of a stream or the unplug time; nullopt when
     // nothing happens until the host writes.
-    std::optional<SimTime> nextEventAt(SimTime now) const;
+    std::optional<SimTime> nextEventAt(SimTime now) const override;
     bool unpluggedAt(SimTime now) const;
     bool streaming() const { return streaming_; }
 

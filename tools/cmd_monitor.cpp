@@ -2,12 +2,15 @@
 // sample, for logging a tower's lean over hours.
 #include "tools/subcommand.h"
 
+#include "app/byte_recorder.h"
+#include "app/csv_log.h"
 #include "app/readout_sink.h"
 #include "app/tower_monitor.h"
 #include "link/sensor_link.h"
 #include "sensor/frame_decoder.h"
 #include "sensor/tilt_readout.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvane::tools {
 namespace {
@@ -28,16 +32,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kNoDevice = "Could not find downtower accel comm interface";
-constexpr const char* kHeader = "time,sample,x,y,total,view,marker";
+constexpr const char* kHeader = kCsvHeader;
 // How often the main thread looks at signals and the time limit while no line is due.
 constexpr auto kWakeInterval = std::chrono::milliseconds(50);
 
 void printHelp(std::FILE* out) {
     std::fprintf(
         out,
-        "usage: orvane monitor [--device DEVICE] [--count N] [--seconds S]\n\n"
+        "usage: orvane monitor [--device DEVICE] [--count N] [--seconds S]\n"
+        "                      [--record FILE [--force]]\n\n"
         "Runs the viewer's acquisition loop without a window and prints one CSV line per\n"
-        "processed sample: %s\n"
+        "trustworthy sample (the ones the viewer shows as numbers): %s\n"
         "  time    seconds since the start, 3 decimals\n"
         "  sample  the sensor's sample count\n"
         "  x, y    the tilts the viewer shows as X^ and Y^, degrees, 4 decimals\n"
@@ -46,11 +51,17 @@ void printHelp(std::FILE* out) {
         "  marker  green on a sensor axis, else yellow\n\n"
         "options:\n"
         "  --device DEVICE  the device as ORVANE_DEVICE gives it (ftdi, ftdi:N, tty:PATH,\n"
-        "                   sim[:k=v,...]); wins over ORVANE_DEVICE\n"
+        "                   sim[:k=v,...], replay:FILE[,rate=HZ][,loop]); wins over\n"
+        "                   ORVANE_DEVICE\n"
         "  --count N        stop after N lines\n"
-        "  --seconds S      stop after S seconds\n\n"
+        "  --seconds S      stop after S seconds\n"
+        "  --record FILE    write the bytes received from the sensor to FILE, for orvane\n"
+        "                   decode or replay:FILE; within a second of their arrival\n"
+        "  --force          overwrite an existing FILE\n\n"
         "Runs until a limit is reached or until interrupted (SIGINT, SIGTERM); the device\n"
-        "is closed and the exit status is 0. Without a device the status is 1.\n",
+        "is closed and the exit status is 0. Without a device, or when the recording cannot\n"
+        "be written, the status is 1. A pulled cable is reopened once a second; standard\n"
+        "error says when the sensor is lost and back.\n",
         kHeader);
 }
 
@@ -62,6 +73,8 @@ extern "C" void onStopSignal(int) {
 
 struct Options {
     std::optional<std::string> device;
+    std::optional<std::string> record;
+    bool force = false;
     std::optional<std::uint64_t> count;
     std::optional<double> seconds;
 };
@@ -92,6 +105,7 @@ bool parseSeconds(const char* text, double& value) {
 
 // Accepts "--name VALUE" and "--name=VALUE". Returns 0 when parsed, else the exit status.
 int parseOptions(std::span<char* const> args, Options& options) {
+    std::vector<std::string_view> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -104,11 +118,20 @@ int parseOptions(std::span<char* const> args, Options& options) {
             name = arg.substr(0, eq);
             value = args[i] + eq + 1;
         }
-        if (name != "--device" && name != "--count" && name != "--seconds") {
+        if (arg == "--force") {
+            options.force = true;
+            continue;
+        }
+        if (name != "--device" && name != "--count" && name != "--seconds" && name != "--record") {
             std::fprintf(stderr, "orvane monitor: unknown argument '%s'\n\n", args[i]);
             printHelp(stderr);
             return kExitUsage;
         }
+        if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+            std::fprintf(stderr, "orvane monitor: %s is given twice\n", std::string(name).c_str());
+            return kExitUsage;
+        }
+        seen.push_back(name);
         if (!value) {
             if (i + 1 == args.size()) {
                 std::fprintf(stderr, "orvane monitor: %s needs a value\n",
@@ -118,9 +141,9 @@ int parseOptions(std::span<char* const> args, Options& options) {
             value = args[++i];
         }
         bool good = true;
-        if (name == "--device") {
+        if (name == "--device" || name == "--record") {
             good = *value != '\0';
-            options.device = value;
+            (name == "--device" ? options.device : options.record) = value;
         } else if (name == "--count") {
             std::uint64_t n = 0;
             good = parseCount(value, n);
@@ -196,21 +219,16 @@ private:
 
 // False when the line could not be written.
 bool writeLine(const LineQueue::Line& line) {
-    const TowerReadings& r = line.readings;
-    const float x = -r.angleX;
-    std::printf("%.3f,%u,%.4f,%.4f,%.4f,%s,%s\n", line.seconds, r.sampleCount,
-                static_cast<double>(x), static_cast<double>(r.angleY),
-                static_cast<double>(r.totalTilt), r.closeView ? "close" : "wide",
-                r.markerColour == kLiveGreen ? "green" : "yellow");
+    std::printf("%s\n", formatCsvRow(line.seconds, line.readings).c_str());
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-enum class Ending { Limit, Signal, OutputFailed };
+enum class Ending { Limit, Signal, OutputFailed, RecordFailed };
 
 // Writes the lines as they come until a limit, a signal or a failed write (its errno in
 // writeError) ends the run.
 Ending printLines(LineQueue& queue, const Options& options, Clock::time_point start,
-                  int& writeError) {
+                  const AsyncFileWriter* recording, int& writeError) {
     std::uint64_t written = 0;
     if (options.count && *options.count == 0)
         return Ending::Limit;
@@ -221,6 +239,8 @@ Ending printLines(LineQueue& queue, const Options& options, Clock::time_point st
     for (;;) {
         if (stopSignal)
             return Ending::Signal;
+        if (recording && recording->failed())
+            return Ending::RecordFailed;
         Clock::time_point wake = Clock::now() + kWakeInterval;
         if (deadline && *deadline < wake)
             wake = *deadline;
@@ -255,14 +275,28 @@ int runMonitor(std::span<char* const> args) {
     ignoreBrokenPipe();
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
+#ifdef SIGXFSZ
+    // Past a file-size limit a write fails with EFBIG, which is reported, instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 
-    // The receive chain of the viewer: link -> decoder -> monitor. All three live until the
-    // worker has stopped and the link is closed, below.
+    // The receive chain of the viewer: link -> (recorder ->) decoder -> monitor. All live until
+    // the worker has stopped and the link is closed, below.
     LineQueue queue(start);
     FrameDecoder decoder;
     TowerMonitor monitor;
     decoder.setDownstream(&monitor);
-    if (!openLink(&decoder, 0, 19200)) {
+    AsyncFileWriter recording;
+    ByteRecorder recorder(decoder, recording);
+    if (options.record) {
+        std::string error;
+        if (!recording.open(*options.record, options.force, error)) {
+            std::fprintf(stderr, "orvane monitor: %s\n", error.c_str());
+            return kExitFailure;
+        }
+        recorder.setDownstream(&decoder);
+    }
+    if (!openLink(options.record ? static_cast<Stage*>(&recorder) : &decoder, 0, 19200)) {
         detachChain();
         std::fflush(stdout); // whatever the link printed comes first
         std::fprintf(stderr, "%s\n", kNoDevice);
@@ -279,12 +313,15 @@ int runMonitor(std::span<char* const> args) {
         monitor.selectWideView();
         if (monitor.start()) {
             int writeError = 0;
-            if (printLines(queue, options, start, writeError) == Ending::OutputFailed &&
-                writeError != EPIPE) {
+            const Ending ending = printLines(queue, options, start,
+                                             options.record ? &recording : nullptr, writeError);
+            if (ending == Ending::OutputFailed && writeError != EPIPE) {
                 std::fprintf(stderr, "orvane monitor: cannot write the output: %s\n",
                              std::strerror(writeError));
                 status = kExitFailure;
             }
+            if (ending == Ending::RecordFailed)
+                status = kExitFailure; // said below, once
         } else {
             std::fprintf(stderr, "orvane monitor: cannot start the worker thread\n");
             status = kExitFailure;
@@ -294,6 +331,10 @@ int runMonitor(std::span<char* const> args) {
     monitor.stop();
     closeLink();
     detachChain();
+    if (options.record && !recording.close()) {
+        std::fprintf(stderr, "orvane monitor: %s\n", recording.error().c_str());
+        status = kExitFailure;
+    }
     return status;
 }
 

@@ -1,8 +1,11 @@
 // `orvane sim --pty [options]`: the simulated sensor on a pseudo-terminal.
 #include "tools/subcommand.h"
 
+#include "sim/replay_sensor.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_sensor.h"
+
+#include <memory>
 
 #include <cstdio>
 #include <cstring>
@@ -26,14 +29,19 @@ namespace {
 void printHelp(std::FILE* out) {
     std::fprintf(
         out,
-        "usage: orvane sim --pty [--link PATH] [OPTION[,OPTION...]]...\n\n"
+        "usage: orvane sim --pty [--link PATH] [OPTION[,OPTION...]]...\n"
+        "       orvane sim --pty [--link PATH] --replay FILE[,rate=HZ][,loop]\n\n"
         "Serves the simulated sensor on a pseudo-terminal until interrupted. The first line of\n"
         "output is the terminal's path; point the tty backend at it (ORVANE_DEVICE=tty:PATH) or\n"
         "any serial program. The sensor's clock starts when a program first opens the terminal,\n"
         "and a stream started with \"g\" ends when it closes it.\n\n"
         "  --link PATH      keep PATH a symbolic link to the current terminal, as udev keeps a\n"
         "                   /dev/serial/by-id name: removed while unplugged, and pointed at the\n"
-        "                   new terminal (whose path is printed on a line of its own) on replug\n\n"
+        "                   new terminal (whose path is printed on a line of its own) on replug\n"
+        "  --replay FILE    serve a recording (orvane monitor --record) instead: \"e\" for "
+        "\"se\",\n"
+        "                   its reference for \"c\", its frames after \"g\" at rate HZ (default\n"
+        "                   50), once or looped\n\n"
         "options (key=value, separated by commas or given as separate arguments):\n"
         "  x=DEG, y=DEG     the tower's lean as the viewer shows it (default 0)\n"
         "  noise=G          white noise per axis in g rms (default 0.001)\n"
@@ -109,7 +117,10 @@ int openTerminal(const std::string& link) {
     return master;
 }
 
-int serve(const sim::SimOptions& options, const std::string& link) {
+// `replay` set: the recording's sensor instead of the simulated one (the options then give no
+// cable).
+int serve(const sim::SimOptions& options, const std::string& link,
+          const std::optional<sim::ReplayOptions>& replay) {
     // SIGINT and SIGTERM are blocked except inside ppoll, so a signal can never slip in between
     // the check of stopRequested and the wait.
     sigset_t blocked, waiting;
@@ -129,7 +140,18 @@ int serve(const sim::SimOptions& options, const std::string& link) {
     if (fd < 0)
         return kExitFailure;
 
-    std::optional<sim::SimulatedSensor> sensor; // present while a program has the terminal open
+    // Read once, so that every program that opens the terminal gets the same recording.
+    sim::Recording recording;
+    if (replay) {
+        std::string error;
+        if (!sim::loadRecording(replay->path, recording, error)) {
+            std::fprintf(stderr, "orvane sim: %s\n", error.c_str());
+            close(fd);
+            return kExitFailure;
+        }
+    }
+    // Present while a program has the terminal open.
+    std::unique_ptr<sim::SensorModel> sensor;
     // The sensor's clock starts when a program first opens the terminal and goes on through a
     // pulled cable, so that its lean and its replug time do too.
     std::optional<Clock::time_point> clockStart;
@@ -204,8 +226,12 @@ int serve(const sim::SimOptions& options, const std::string& link) {
         if (!clockStart)
             clockStart = Clock::now();
         const auto at = sensorTime(Clock::now());
-        if (!sensor)
-            sensor.emplace(options, at);
+        if (!sensor) {
+            if (replay)
+                sensor = std::make_unique<sim::ReplaySensor>(recording, replay->rate, replay->loop);
+            else
+                sensor = std::make_unique<sim::SimulatedSensor>(options, at);
+        }
         if (p.revents & POLLIN) {
             std::uint8_t in[256];
             const ssize_t n = read(fd, in, sizeof in);
@@ -231,6 +257,7 @@ int runSim(std::span<char* const> args) {
     bool pty = false;
     std::string optionText;
     std::string link;
+    std::optional<sim::ReplayOptions> replay;
     for (std::size_t i = 0; i < args.size(); ++i) {
         char* const arg = args[i];
         const std::string_view a = arg;
@@ -240,6 +267,26 @@ int runSim(std::span<char* const> args) {
         }
         if (a == "--pty") {
             pty = true;
+            continue;
+        }
+        if (a == "--replay" || a.starts_with("--replay=")) {
+            std::string_view text;
+            if (a == "--replay") {
+                if (i + 1 == args.size()) {
+                    std::fprintf(stderr, "orvane sim: --replay needs a recording\n");
+                    return kExitUsage;
+                }
+                text = args[++i];
+            } else {
+                text = a.substr(9);
+            }
+            sim::ReplayOptions parsed;
+            std::string error;
+            if (!sim::parseReplayOptions(text, parsed, error)) {
+                std::fprintf(stderr, "orvane sim: %s\n", error.c_str());
+                return kExitUsage;
+            }
+            replay = parsed;
             continue;
         }
         if (a == "--link" || a.starts_with("--link=")) {
@@ -284,7 +331,12 @@ int runSim(std::span<char* const> args) {
 #else
     // Whoever read the first path may have gone; the sensor keeps serving.
     ignoreBrokenPipe();
-    return serve(options, link);
+    if (replay && !optionText.empty()) {
+        std::fprintf(stderr,
+                     "orvane sim: --replay serves a recording; it takes no sensor options\n");
+        return kExitUsage;
+    }
+    return serve(options, link, replay);
 #endif
 }
 

@@ -1,3 +1,4 @@
+#include "orvane_version.h"
 #include "tools/subcommand.h"
 
 #include <algorithm>
@@ -49,6 +50,10 @@ int main(int argc, char** argv) {
     const std::string_view name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(stdout);
+        return kExitOk;
+    }
+    if (name == "--version") {
+        std::printf("orvane %s\n", ORVANE_VERSION);
         return kExitOk;
     }
     for (const auto& c : registry()) {

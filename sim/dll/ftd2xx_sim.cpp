@@ -3,6 +3,7 @@
 // "sim:key=value,..."; unset means the defaults).
 #include "platform/handle_registry.h"
 #include "sim/paced_sensor.h"
+#include "sim/replay_sensor.h"
 #include "sim/sim_options.h"
 
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,8 @@ enum : FT_STATUS {
 struct SimDevice {
     SimDevice(const orvane::sim::SimOptions& options, orvane::sim::PacedSensor::TimePoint epoch)
         : sensor(options, epoch) {}
+    explicit SimDevice(std::unique_ptr<orvane::sim::SensorModel> model)
+        : sensor(std::move(model)) {}
 
     orvane::sim::PacedSensor sensor; // safe to use from several threads
     std::atomic<DWORD> readTimeoutMs{0};
@@ -45,9 +49,10 @@ std::shared_ptr<SimDevice> find(FT_HANDLE handle) {
     return registry().find(handle);
 }
 
-// ORVANE_DEVICE's simulated-sensor options; false (with one line on standard error) for any
-// other selection or malformed options.
-bool selectedOptions(orvane::sim::SimOptions& options, std::string& optionText) {
+// ORVANE_DEVICE's simulated-sensor options, or in `replay` a recording to play back; false (with
+// one line on standard error) for any other selection or malformed options.
+bool selectedOptions(orvane::sim::SimOptions& options, std::string& optionText,
+                     std::optional<orvane::sim::ReplayOptions>& replay) {
     char value[1024];
     const DWORD length = GetEnvironmentVariableA("ORVANE_DEVICE", value, sizeof value);
     if (length >= sizeof value) {
@@ -60,10 +65,20 @@ bool selectedOptions(orvane::sim::SimOptions& options, std::string& optionText) 
         simOptions = {};
     } else if (text.starts_with("sim:")) {
         simOptions = text.substr(4);
+    } else if (text.starts_with("replay:")) {
+        orvane::sim::ReplayOptions parsed;
+        std::string error;
+        if (!orvane::sim::parseReplayOptions(text.substr(7), parsed, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return false;
+        }
+        replay = parsed;
+        return true;
     } else {
         std::fprintf(stderr,
                      "ORVANE_DEVICE=%.*s: this FTD2XX.dll serves only the simulated sensor "
-                     "(unset, sim or sim:key=value,...); FTDI's driver package has the real one\n",
+                     "(unset, sim, sim:key=value,... or replay:FILE); FTDI's driver package has "
+                     "the real one\n",
                      static_cast<int>(text.size()), text.data());
         return false;
     }
@@ -98,8 +113,21 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
     *handle = nullptr;
     orvane::sim::SimOptions options;
     std::string text;
-    if (deviceNumber != 0 || !selectedOptions(options, text))
+    std::optional<orvane::sim::ReplayOptions> replay;
+    if (deviceNumber != 0 || !selectedOptions(options, text, replay))
         return FT_DEVICE_NOT_FOUND;
+    if (replay) {
+        orvane::sim::Recording recording;
+        std::string error;
+        if (!orvane::sim::loadRecording(replay->path, recording, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return FT_DEVICE_NOT_FOUND;
+        }
+        *handle =
+            registry().add(std::make_shared<SimDevice>(std::make_unique<orvane::sim::ReplaySensor>(
+                std::move(recording), replay->rate, replay->loop)));
+        return FT_OK;
+    }
     // As on Linux: one sensor per option text, plugged in at the first open; later opens fail
     // while its cable is out.
     bool first = false;

@@ -118,7 +118,11 @@ XServer::~XServer() {
 }
 
 Process::Process(const std::string& program, const std::map<std::string, std::string>& env,
-                 const std::string& stderrPath) {
+                 const std::string& stderrPath, const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         for (const auto& [name, value] : env) {
@@ -132,7 +136,7 @@ Process::Process(const std::string& program, const std::map<std::string, std::st
         dup2(devnull, 0);
         dup2(devnull, 1);
         dup2(err, 2);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
 }

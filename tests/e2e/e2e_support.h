@@ -37,7 +37,7 @@ CommandResult run(const std::string& shellCommand);
 class Process {
 public:
     Process(const std::string& program, const std::map<std::string, std::string>& env,
-            const std::string& stderrPath);
+            const std::string& stderrPath, const std::vector<std::string>& args = {});
     ~Process(); // kills what is still running
     pid_t pid() const { return pid_; }
     // Exit status once the process has exited within timeoutMs; nullopt while it runs. A death

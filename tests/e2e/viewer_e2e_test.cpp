@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -127,7 +130,8 @@ public:
     }
 
     // Starts the viewer on device and waits for its window; window stays 0 if none appears.
-    void start(const std::string& device, const std::string& title = "Orvane Viewer") {
+    void start(const std::string& device, const std::string& title = "Orvane Viewer",
+               const std::vector<std::string>& args = {}) {
         dir = e2e::tempDir();
         prefix = dir + "/probe";
         errPath = dir + "/stderr.txt";
@@ -139,7 +143,7 @@ public:
                 {"ORVANE_UI_PROBE", prefix},
                 {"LSAN_OPTIONS", std::string(lsan != nullptr ? lsan : "") +
                                      " suppressions=" + ORVANE_LSAN_SUPPRESSIONS}},
-            errPath);
+            errPath, args);
         window = e2e::findWindow(title, 15000);
     }
 
@@ -471,6 +475,74 @@ TEST_F(ViewerTest, TheCloseViewSwayKeepsTheMarkerOnScreen) {
     EXPECT_EQ(shots, 24);
     clickControl(1);
     expectExit(0, 2000);
+}
+
+// Logging and recording while viewing: the log has the rows the viewer showed, and decoding the
+// recording gives the same samples with the same angles.
+TEST_F(ViewerTest, LogsAndRecordsWhatItShows) {
+    const std::string scratch = e2e::tempDir();
+    const std::string log = scratch + "/shown.csv", recording = scratch + "/field.bin";
+    start("", "Orvane Viewer",
+          {"--device", "sim:x=2,y=-1,sway=1,period=4,noise=0.002,rate=100", "--log", log,
+           "--record", recording});
+    ASSERT_NE(window, 0u) << e2e::readFile(errPath);
+    waitFor([](const ProbeState& s) { return !std::isnan(number(s.text(1005))); }, 10000);
+    e2e::sleepMs(2500);
+    clickControl(1);
+    expectExit(0, 2000);
+
+    const auto decoded = e2e::run(std::string(ORVANE_TOOL) + " decode '" + recording + "'");
+    ASSERT_EQ(decoded.status, 0);
+    std::map<unsigned long, std::array<double, 3>> bySample;
+    std::istringstream lines(decoded.out);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned long sample = 0;
+        double f[7];
+        if (std::sscanf(line.c_str(), "%lu,%lf,%lf,%lf,%lf,%lf,%lf,%lf", &sample, &f[0], &f[1],
+                        &f[2], &f[3], &f[4], &f[5], &f[6]) == 8)
+            bySample[sample] = {f[4], f[5], f[6]};
+    }
+    std::istringstream shown(e2e::readFile(log));
+    std::string line;
+    std::getline(shown, line);
+    EXPECT_EQ(line, "time,sample,x,y,total,view,marker");
+    int rows = 0;
+    while (std::getline(shown, line)) {
+        double t, x, y, total;
+        unsigned long sample;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lu,%lf,%lf,%lf", &t, &sample, &x, &y, &total), 5)
+            << line;
+        const auto it = bySample.find(sample);
+        ASSERT_NE(it, bySample.end()) << line;
+        EXPECT_NEAR(x, -it->second[0], 0.01) << line;
+        EXPECT_NEAR(y, it->second[1], 0.01) << line;
+        EXPECT_NEAR(total, it->second[2], 0.01) << line;
+        ++rows;
+    }
+    EXPECT_GT(rows, 50);
+}
+
+// The command line is the viewer's own: Qt's options do not reach Qt, and help needs no display.
+TEST(ViewerCommandLine, HelpVersionAndUnknownOptionsWithoutADisplay) {
+    struct Case {
+        const char* args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"--help", 0, "usage: orvane-viewer"},
+        {"--version", 0, "orvane-viewer "},
+        {"--bogus", 2, "unknown argument '--bogus'"},
+        {"-reverse", 2, "unknown argument '-reverse'"},
+        {"--log", 2, "--log needs a value"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto r = e2e::run("env -u DISPLAY -u WAYLAND_DISPLAY '" + std::string(ORVANE_VIEWER) +
+                                "' " + c.args + " 2>&1");
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    }
 }
 
 // How the dialog can be left, and one key that must not leave it.

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -232,6 +234,94 @@ TEST(Monitor, TheCloseViewNeverLosesTheMarkerAndDoesNotFlicker) {
         EXPECT_FALSE(views[i] != views[i - 1] && views[i - 1] != views[i - 2]) << "row " << i;
 }
 
+// `orvane decode` of a recording gives, for every row the monitor logged, the same sample with the
+// same angles (X^ is the negated angle_x). Returns the rows compared.
+std::size_t expectDecodeAgrees(const std::string& monitorCsv, const std::string& recording) {
+    const ToolRun d = runShell(std::string("'") + ORVANE_TOOL + "' decode '" + recording + "'",
+                               tempPath("decode-"));
+    EXPECT_EQ(d.status, 0) << d.err;
+    std::map<unsigned long, std::vector<double>> decoded; // sample -> angle_x, angle_y, total
+    for (const std::string& line : splitLines(d.out)) {
+        std::istringstream in(line);
+        std::vector<std::string> f;
+        for (std::string field; std::getline(in, field, ',');)
+            f.push_back(field);
+        if (f.size() == 8 && f[0] != "sample")
+            decoded[std::stoul(f[0])] = {std::stod(f[5]), std::stod(f[6]), std::stod(f[7])};
+    }
+    std::size_t compared = 0;
+    const std::vector<std::string> lines = splitLines(monitorCsv);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const Line row = parseLine(lines[i]);
+        const auto it = decoded.find(row.sample);
+        if (it == decoded.end()) {
+            ADD_FAILURE() << "sample " << row.sample << " is not in the recording";
+            continue;
+        }
+        EXPECT_NEAR(row.x, -it->second[0], 0.01) << lines[i];
+        EXPECT_NEAR(row.y, it->second[1], 0.01) << lines[i];
+        EXPECT_NEAR(row.total, it->second[2], 0.01) << lines[i];
+        ++compared;
+    }
+    return compared;
+}
+
+TEST(Monitor, ARecordingDecodesAndReplaysAsTheMonitorSawIt) {
+    // A sway with noise and noise bytes, across a pulled cable, over a terminal, whose reads
+    // split frames.
+    const std::string recording = tempPath("field.bin");
+    PtySensor sensor(ORVANE_TOOL,
+                     "x=2,y=-1,sway=1,period=4,noise=0.002,garbage=0.2,rate=200,unplug=5,"
+                     "replug=0.5",
+                     {"--link", tempPath("field-tty")});
+    ASSERT_FALSE(sensor.path().empty());
+    const ToolRun r =
+        runMonitor("--device tty:" + tempPath("field-tty") + " --seconds 11 --record " + recording);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("sensor back"), std::string::npos) << r.err;
+    EXPECT_GT(expectDecodeAgrees(r.out, recording), 150u);
+
+    // Replayed fast into the monitor: the same samples again.
+    const ToolRun replay = runMonitor("--device replay:" + recording + ",rate=1000 --seconds 6.5");
+    ASSERT_EQ(replay.status, 0) << replay.err;
+    EXPECT_GT(expectDecodeAgrees(replay.out, recording), 150u);
+}
+
+TEST(Monitor, RecordingAndReplayFailuresAreSaidInOneLine) {
+    const std::string existing = tempPath("existing.bin");
+    { std::ofstream(existing) << "keep"; }
+    struct Case {
+        std::string args;
+        int status;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"--device sim --count 1 --record " + existing, 1,
+         "orvane monitor: " + existing + " exists; give --force to overwrite it"},
+        {"--device sim --count 1 --record " + tempPath("no/such/dir.bin"), 1,
+         "No such file or directory"},
+        {"--device sim:rate=200 --seconds 20 --force --record /dev/full", 1,
+         "orvane monitor: cannot write /dev/full: No space left on device"},
+        {"--device replay:" + tempPath("missing.bin") + " --count 1", 1,
+         "replay:" + tempPath("missing.bin") + ": No such file or directory"},
+        {"--device replay:" + existing + " --count 1", 1, "holds no reference frame"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto started = std::chrono::steady_clock::now();
+        const ToolRun r = runMonitor(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        // At once: the full disk is found at the first write, not at the end of the 20 s.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    }
+    EXPECT_EQ(readFile(existing), "keep");
+    const ToolRun forced =
+        runMonitor("--device sim:rate=200 --count 2 --force --record " + existing);
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(readFile(existing), "keep");
+}
+
 TEST(Monitor, SilentSensorGivesOnlyTheHeader) {
     const ToolRun r = runMonitor("--device sim:silent --seconds 0.3");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -262,7 +352,8 @@ TEST(Monitor, ClosedPipeEndsQuietly) {
 
 TEST(Monitor, RejectsBadArguments) {
     for (const char* args : {"--count", "--count x", "--count -1", "--seconds abc", "--seconds -2",
-                             "--device", "--bogus", "extra"}) {
+                             "--device", "--bogus", "extra", "--record",
+                             "--record=", "--count 1 --count 2", "--record a --record=b"}) {
         SCOPED_TRACE(args);
         const ToolRun r = runMonitor(std::string(args) + " --device sim");
         EXPECT_EQ(r.status, 2);
