@@ -2,7 +2,7 @@
 // loop's own decoder gave, however the blocks were split and wherever the exchanges reset.
 #include "app/byte_recorder.h"
 
-#include "tests/support/tool_run.h"
+#include "tests/support/scratch.h"
 #include "tests/support/wire_frame.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // A recording played back as a sensor, on virtual time.
 #include "sim/replay_sensor.h"
 
-#include "tests/support/tool_run.h"
+#include "tests/support/scratch.h"
 #include "tests/support/wire_frame.h"
 
 #include <gtest/gtest.h>

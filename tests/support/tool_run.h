@@ -2,6 +2,8 @@
 
 // Runs a program of the build through the shell, as a user would, and keeps what it printed.
 
+#include "tests/support/scratch.h"
+
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -24,39 +26,12 @@ struct ToolRun {
     std::string out, err;
 };
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 inline std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-// A directory of this test program's own, ending in '/', removed when the program ends. Fixed
-// names in the shared temporary directory would let test programs running at the same time
-// (another build tree, another preset) truncate and write each other's output files.
-inline const std::string& scratchDir() {
-    static const struct Dir {
-        std::string path;
-        Dir() {
-            std::string pattern = ::testing::TempDir() + "orvane-test-XXXXXX";
-            if (mkdtemp(pattern.data()) == nullptr)
-                throw std::runtime_error("cannot create a scratch directory from " + pattern);
-            path = pattern + "/";
-        }
-        ~Dir() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } dir;
-    return dir.path;
 }
 
 // `command` is a shell command line; its standard output and error go to files named after
