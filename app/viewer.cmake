@@ -22,7 +22,7 @@ if(TARGET orvane_app AND TARGET orvane_win32)
     endif()
     orvane_dialog_resources(orvane-viewer ${PROJECT_SOURCE_DIR}/resources/dlg_use.rc)
     orvane_warnings(orvane-viewer)
-    install(TARGETS orvane-viewer RUNTIME DESTINATION bin)
+    install(TARGETS orvane-viewer RUNTIME DESTINATION bin COMPONENT programs)
 endif()
 
 # Desktop integration: a menu entry with its icon, and the udev rule that lets the plugdev group
@@ -32,9 +32,9 @@ if(NOT WIN32)
     set(ORVANE_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
         "Where cmake --install puts the udev rule (relative to the prefix, or absolute)")
     install(FILES ${PROJECT_SOURCE_DIR}/resources/orvane-viewer.desktop
-            DESTINATION share/applications)
+            DESTINATION share/applications COMPONENT programs)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/orvane-viewer.svg
-            DESTINATION share/icons/hicolor/scalable/apps)
+            DESTINATION share/icons/hicolor/scalable/apps COMPONENT programs)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/60-orvane-ftdi.rules
-            DESTINATION ${ORVANE_UDEV_RULES_DIR})
+            DESTINATION ${ORVANE_UDEV_RULES_DIR} COMPONENT programs)
 endif()

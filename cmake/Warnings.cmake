@@ -1,5 +1,6 @@
-# Warnings are errors by default; ORVANE_WERROR=OFF is only for trying out a new compiler.
-option(ORVANE_WERROR "Treat compiler warnings as errors" ON)
+# Warnings are errors in every preset (and so in CI); a plain build, a packager's with another
+# compiler version, only warns, so that a new false positive does not stop it.
+option(ORVANE_WERROR "Treat compiler warnings as errors" OFF)
 
 function(orvane_warnings target)
     if(MSVC)

@@ -9,6 +9,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick libx11-dev openbox
   mingw-w64 g++-mingw-w64-i686-posix
   wine wine32:i386
+  help2man lintian appstream dpkg-dev fakeroot nsis zip unzip
 )
 
 sudo=()

@@ -106,7 +106,10 @@ XServer::XServer() {
     close(fds[0]);
     if (number.find('\n') == std::string::npos)
         throw std::runtime_error("Xvfb did not start (is it installed?)");
-    display_ = ":" + number.substr(0, number.find('\n'));
+    // Built from characters: GCC 12 at -O3 warns (-Wrestrict) on "literal" + std::string&& and
+    // on assigning a literal here.
+    display_.assign(1, ':');
+    display_.append(number, 0, number.find('\n'));
     setenv("DISPLAY", display_.c_str(), 1);
 }
 

@@ -50,7 +50,7 @@ struct Reader {
         if (first == 0)
             return "";
         if (first == 0xFFFF)
-            return "#" + std::to_string(word());
+            return std::string(1, '#').append(std::to_string(word())); // not "#" + : GCC 12 -Wrestrict
         std::string s(1, static_cast<char>(first));
         return s + text();
     }
