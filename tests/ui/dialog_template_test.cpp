@@ -50,7 +50,8 @@ struct Reader {
         if (first == 0)
             return "";
         if (first == 0xFFFF)
-            return std::string(1, '#').append(std::to_string(word())); // not "#" + : GCC 12 -Wrestrict
+            // Not "#" + ...: GCC 12 at -O3 warns (-Wrestrict) on "literal" + std::string&&.
+            return std::string(1, '#').append(std::to_string(word()));
         std::string s(1, static_cast<char>(first));
         return s + text();
     }
