@@ -10,6 +10,7 @@ packages=(
   mingw-w64 g++-mingw-w64-i686-posix
   wine wine32:i386
   help2man lintian appstream dpkg-dev fakeroot nsis zip unzip
+  libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 
 sudo=()

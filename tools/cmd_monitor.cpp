@@ -9,6 +9,11 @@
 #include "link/sensor_link.h"
 #include "sensor/frame_decoder.h"
 #include "sensor/tilt_readout.h"
+#include "tools/monitor_report.h"
+
+#ifdef ORVANE_HAVE_MQTT
+#include "tools/mqtt_publisher.h"
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -57,7 +62,16 @@ void printHelp(std::FILE* out) {
         "  --seconds S      stop after S seconds\n"
         "  --record FILE    write the bytes received from the sensor to FILE, for orvane\n"
         "                   decode or replay:FILE; within a second of their arrival\n"
-        "  --force          overwrite an existing FILE\n\n"
+        "  --force          overwrite an existing FILE\n"
+        "  --mqtt URL       also publish to an MQTT broker: mqtt://[USER@]HOST[:PORT]/PREFIX\n"
+        "                   or mqtts://... (TLS); topics PREFIX/status, PREFIX/sensor,\n"
+        "                   PREFIX/tilt and PREFIX/alarm. The password comes from\n"
+        "                   ORVANE_MQTT_PASSWORD or --mqtt-password-file, never the URL\n"
+        "  --mqtt-password-file FILE, --mqtt-cafile FILE, --mqtt-cert FILE, --mqtt-key FILE\n"
+        "  --mqtt-interval S  one PREFIX/tilt message per S seconds: count, mean, min, max\n"
+        "  --alarm DEG[:CLEAR]  raise an alarm when the total tilt stays above DEG (for\n"
+        "                   --alarm-hold S seconds, default 0) and clear it below CLEAR\n"
+        "                   (default DEG - 0.25); said on standard error and on PREFIX/alarm\n\n"
         "Runs until a limit is reached or until interrupted (SIGINT, SIGTERM); the device\n"
         "is closed and the exit status is 0. Without a device, or when the recording cannot\n"
         "be written, the status is 1. A pulled cable is reopened once a second; standard\n"
@@ -75,6 +89,10 @@ struct Options {
     std::optional<std::string> device;
     std::optional<std::string> record;
     bool force = false;
+    std::optional<std::string> mqtt, mqttPasswordFile, mqttCafile, mqttCert, mqttKey;
+    std::optional<double> mqttInterval;
+    std::optional<std::string> alarm;
+    std::optional<double> alarmHold;
     std::optional<std::uint64_t> count;
     std::optional<double> seconds;
 };
@@ -122,7 +140,12 @@ int parseOptions(std::span<char* const> args, Options& options) {
             options.force = true;
             continue;
         }
-        if (name != "--device" && name != "--count" && name != "--seconds" && name != "--record") {
+        static constexpr std::string_view kValued[] = {
+            "--device",        "--count",     "--seconds",
+            "--record",        "--mqtt",      "--mqtt-password-file",
+            "--mqtt-cafile",   "--mqtt-cert", "--mqtt-key",
+            "--mqtt-interval", "--alarm",     "--alarm-hold"};
+        if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
             std::fprintf(stderr, "orvane monitor: unknown argument '%s'\n\n", args[i]);
             printHelp(stderr);
             return kExitUsage;
@@ -141,9 +164,23 @@ int parseOptions(std::span<char* const> args, Options& options) {
             value = args[++i];
         }
         bool good = true;
-        if (name == "--device" || name == "--record") {
+        std::optional<std::string>* text = name == "--device"   ? &options.device
+                                           : name == "--record" ? &options.record
+                                           : name == "--mqtt"   ? &options.mqtt
+                                           : name == "--mqtt-password-file"
+                                               ? &options.mqttPasswordFile
+                                           : name == "--mqtt-cafile" ? &options.mqttCafile
+                                           : name == "--mqtt-cert"   ? &options.mqttCert
+                                           : name == "--mqtt-key"    ? &options.mqttKey
+                                           : name == "--alarm"       ? &options.alarm
+                                                                     : nullptr;
+        if (text) {
             good = *value != '\0';
-            (name == "--device" ? options.device : options.record) = value;
+            *text = value;
+        } else if (name == "--mqtt-interval" || name == "--alarm-hold") {
+            double s = 0;
+            good = parseSeconds(value, s) && (name == "--alarm-hold" || s > 0);
+            (name == "--mqtt-interval" ? options.mqttInterval : options.alarmHold) = s;
         } else if (name == "--count") {
             std::uint64_t n = 0;
             good = parseCount(value, n);
@@ -177,6 +214,7 @@ public:
     struct Line {
         double seconds;
         TowerReadings readings;
+        std::optional<ReadingState> stateChange; // set: no row, the reading's state changed
     };
 
     explicit LineQueue(Clock::time_point start) : start_(start) {}
@@ -196,7 +234,15 @@ public:
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back({seconds, readings});
+            lines_.push_back({seconds, readings, std::nullopt});
+        }
+        ready_.notify_one();
+    }
+    void stateChanged(ReadingState state) override {
+        const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back({seconds, TowerReadings{}, state});
         }
         ready_.notify_one();
     }
@@ -223,12 +269,13 @@ bool writeLine(const LineQueue::Line& line) {
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-enum class Ending { Limit, Signal, OutputFailed, RecordFailed };
+enum class Ending { Limit, Signal, OutputFailed, RecordFailed, BrokerRefused };
 
 // Writes the lines as they come until a limit, a signal or a failed write (its errno in
 // writeError) ends the run.
 Ending printLines(LineQueue& queue, const Options& options, Clock::time_point start,
-                  const AsyncFileWriter* recording, int& writeError) {
+                  const AsyncFileWriter* recording, MonitorReport& report, MqttPublisher* mqtt,
+                  int& writeError) {
     std::uint64_t written = 0;
     if (options.count && *options.count == 0)
         return Ending::Limit;
@@ -241,16 +288,30 @@ Ending printLines(LineQueue& queue, const Options& options, Clock::time_point st
             return Ending::Signal;
         if (recording && recording->failed())
             return Ending::RecordFailed;
+#ifdef ORVANE_HAVE_MQTT
+        if (mqtt) {
+            mqtt->pump();
+            if (mqtt->fatalError())
+                return Ending::BrokerRefused;
+        }
+#else
+        (void)mqtt;
+#endif
         Clock::time_point wake = Clock::now() + kWakeInterval;
         if (deadline && *deadline < wake)
             wake = *deadline;
         for (const auto& line : queue.take(wake)) {
+            if (line.stateChange) {
+                report.state(*line.stateChange);
+                continue;
+            }
             if (options.seconds && line.seconds > *options.seconds)
                 return Ending::Limit;
             if (!writeLine(line)) {
                 writeError = errno;
                 return Ending::OutputFailed;
             }
+            report.row(line.seconds, line.readings);
             if (options.count && ++written >= *options.count)
                 return Ending::Limit;
         }
@@ -265,11 +326,77 @@ void detachChain() {
     receiveBuffer.applyPendingDownstream();
 }
 
+// The password for the broker: ORVANE_MQTT_PASSWORD, or the first line of the file.
+bool mqttPassword(const Options& options, std::string& password, std::string& error) {
+    if (options.mqttPasswordFile) {
+        std::FILE* in = std::fopen(options.mqttPasswordFile->c_str(), "r");
+        if (!in) {
+            error =
+                "--mqtt-password-file " + *options.mqttPasswordFile + ": " + std::strerror(errno);
+            return false;
+        }
+        char line[1024] = {};
+        if (!std::fgets(line, sizeof line, in))
+            line[0] = '\0';
+        std::fclose(in);
+        password = line;
+        while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
+            password.pop_back();
+        return true;
+    }
+    if (const char* fromEnvironment = std::getenv("ORVANE_MQTT_PASSWORD"))
+        password = fromEnvironment;
+    return true;
+}
+
 int runMonitor(std::span<char* const> args) {
     const Clock::time_point start = Clock::now();
+    const double startUnix =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     Options options;
     if (const int status = parseOptions(args, options); status != 0)
         return status < 0 ? kExitOk : status;
+    std::optional<AlarmOptions> alarm;
+    if (options.alarm) {
+        AlarmOptions parsed;
+        std::string error;
+        if (!parseAlarm(*options.alarm, parsed, error)) {
+            std::fprintf(stderr, "orvane monitor: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        parsed.hold = options.alarmHold.value_or(0.0);
+        alarm = parsed;
+    }
+    MqttPublisher* mqtt = nullptr;
+#ifdef ORVANE_HAVE_MQTT
+    MqttPublisher publisher;
+    if (options.mqtt) {
+        MqttOptions mqttOptions;
+        std::string error;
+        if (!parseMqttUrl(*options.mqtt, mqttOptions, error)) {
+            std::fprintf(stderr, "orvane monitor: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        if (!mqttPassword(options, mqttOptions.password, error)) {
+            std::fprintf(stderr, "orvane monitor: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        mqttOptions.cafile = options.mqttCafile.value_or("");
+        mqttOptions.cert = options.mqttCert.value_or("");
+        mqttOptions.key = options.mqttKey.value_or("");
+        if (!publisher.start(mqttOptions, error)) {
+            std::fprintf(stderr, "orvane monitor: %s\n", error.c_str());
+            return kExitFailure;
+        }
+        mqtt = &publisher;
+    }
+#else
+    if (options.mqtt) {
+        std::fprintf(stderr, "orvane monitor: this build has no MQTT (--mqtt)\n");
+        return kExitUsage;
+    }
+#endif
+    MonitorReport report(startUnix, alarm, mqtt, options.mqttInterval);
     if (options.device)
         selectDevice(*options.device);
     ignoreBrokenPipe();
@@ -313,8 +440,9 @@ int runMonitor(std::span<char* const> args) {
         monitor.selectWideView();
         if (monitor.start()) {
             int writeError = 0;
-            const Ending ending = printLines(queue, options, start,
-                                             options.record ? &recording : nullptr, writeError);
+            const Ending ending =
+                printLines(queue, options, start, options.record ? &recording : nullptr, report,
+                           mqtt, writeError);
             if (ending == Ending::OutputFailed && writeError != EPIPE) {
                 std::fprintf(stderr, "orvane monitor: cannot write the output: %s\n",
                              std::strerror(writeError));
@@ -322,6 +450,12 @@ int runMonitor(std::span<char* const> args) {
             }
             if (ending == Ending::RecordFailed)
                 status = kExitFailure; // said below, once
+#ifdef ORVANE_HAVE_MQTT
+            if (ending == Ending::BrokerRefused) {
+                std::fprintf(stderr, "orvane monitor: %s\n", mqtt->fatalError()->c_str());
+                status = kExitFailure;
+            }
+#endif
         } else {
             std::fprintf(stderr, "orvane monitor: cannot start the worker thread\n");
             status = kExitFailure;
@@ -331,6 +465,11 @@ int runMonitor(std::span<char* const> args) {
     monitor.stop();
     closeLink();
     detachChain();
+    report.finish();
+#ifdef ORVANE_HAVE_MQTT
+    if (mqtt)
+        mqtt->stop();
+#endif
     if (options.record && !recording.close()) {
         std::fprintf(stderr, "orvane monitor: %s\n", recording.error().c_str());
         status = kExitFailure;
