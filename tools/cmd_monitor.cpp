@@ -327,7 +327,8 @@ void detachChain() {
 }
 
 // The password for the broker: ORVANE_MQTT_PASSWORD, or the first line of the file.
-bool mqttPassword(const Options& options, std::string& password, std::string& error) {
+[[maybe_unused]] bool mqttPassword(const Options& options, std::string& password,
+                                   std::string& error) {
     if (options.mqttPasswordFile) {
         std::FILE* in = std::fopen(options.mqttPasswordFile->c_str(), "r");
         if (!in) {

@@ -35,7 +35,7 @@ bool parseDegrees(const std::string& text, double& value) {
 }
 
 // The three values of a row as the CSV shows them: X^, Y^, total.
-void values(const TowerReadings& r, double v[3]) {
+[[maybe_unused]] void values(const TowerReadings& r, double v[3]) {
     v[0] = static_cast<double>(-r.angleX);
     v[1] = static_cast<double>(r.angleY);
     v[2] = static_cast<double>(r.totalTilt);
