@@ -252,11 +252,6 @@ void TowerMonitor::processNewSample() {
 void TowerMonitor::publish(const TowerReadings& next) {
     std::lock_guard<std::mutex> lock(readingsMutex_);
     published_ = next;
-    markerX = next.markerX;
-    markerY = next.markerY;
-    angleX = next.angleX;
-    angleY = next.angleY;
-    totalTilt = next.totalTilt;
 }
 
 TowerReadings TowerMonitor::readings() const {

@@ -23,7 +23,7 @@ extern std::uint16_t pollCountdown;
 // the receive chain (through the estimator), and the owner of the view's renderer.
 //
 // Threads: the loop, and through it the estimator, run on the worker thread. The window's thread
-// reads the published readings (the atomics below, or readings() for a consistent set), sets
+// reads the published readings (readings(), one consistent set), sets
 // viewAngle and calls updateViewRotation, and paints through the renderer, which locks itself.
 class TowerMonitor : public WorkerThread, public TiltEstimator {
 public:
@@ -84,12 +84,6 @@ public:
     void turnLiveMarker(float degrees);
 
     SceneRenderer renderer;
-    // Published by the worker for each processed sample; each is read whole.
-    std::atomic<float> markerX{0.0f};
-    std::atomic<float> markerY{0.0f};
-    std::atomic<float> angleX{0.0f};
-    std::atomic<float> angleY{0.0f};
-    std::atomic<float> totalTilt{0.0f};
     // Degrees; changed in steps by the window, which then calls updateViewRotation.
     std::atomic<float> viewAngle{0.0f};
     // sampleCount when the loop last processed a sample. Worker thread only.
@@ -122,7 +116,7 @@ private:
     void setReadingState(ReadingState state);
     void publish(const TowerReadings& next);
 
-    mutable std::mutex readingsMutex_; //!< guards published_ and keeps the atomics above in step
+    mutable std::mutex readingsMutex_; //!< guards published_
     TowerReadings published_;
 };
 

@@ -137,7 +137,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
     InitCommonControls();
 
-    frameDecoder.pendingDownstream = &towerMonitor;
+    frameDecoder.setDownstream(&towerMonitor);
     Stage* const consumer = options.record ? static_cast<Stage*>(&recorder) : &frameDecoder;
     if (!openLink(consumer, kDeviceIndex, kBaudRate)) {
         MessageBoxA(nullptr, "Could not find downtower accel comm interface",

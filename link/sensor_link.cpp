@@ -110,10 +110,14 @@ bool sendCommand(const ByteBuffer& command) {
 }
 
 bool receiveReply(std::int32_t timeoutMs) {
-    if (!currentConnection)
-        return false;
     if (timeoutMs == 0)
         timeoutMs = defaultReceiveTimeout;
+    if (!currentConnection) {
+        // Nothing can come, but a caller that loops must not spin: the time-out passes as it
+        // would on a quiet link.
+        pauseLink(timeoutMs);
+        return false;
+    }
     const bool result = currentConnection->receive(timeoutMs);
     if (traceFlags & kTraceReceived)
         traceBytes(receiveBuffer.begin, receiveBuffer.length);

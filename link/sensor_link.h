@@ -35,7 +35,7 @@ bool beginExchange();
 bool sendCommand(const ByteBuffer& command);
 // Reads until a consumer reports a complete reply (true) or the time-out is spent (false);
 // 0 means defaultReceiveTimeout. With bit 0 of traceFlags set, prints everything received since
-// beginExchange. False without a link.
+// beginExchange. Without a link: false once the time-out has passed (see pauseLink).
 bool receiveReply(std::int32_t timeoutMs);
 // Prints the bytes as two lowercase hex digits each, then a newline; nothing for 0 bytes.
 void traceBytes(const std::uint8_t* data, std::uint32_t length);

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <map>
 #include <mutex>
 
 namespace {
@@ -90,32 +89,6 @@ const D2xxLibrary* libraryForOpen() {
     return loaded.load();
 }
 
-// The read time-out last given to each open handle. A read that fails (an unplugged bridge
-// answers at once) still takes that long, so a caller that retries does not spin.
-struct ReadTimeouts {
-    std::mutex lock; // guards byHandle
-    std::map<FT_HANDLE, DWORD> byHandle;
-
-    void set(FT_HANDLE handle, DWORD ms) {
-        std::lock_guard<std::mutex> guard(lock);
-        byHandle[handle] = ms;
-    }
-    void forget(FT_HANDLE handle) {
-        std::lock_guard<std::mutex> guard(lock);
-        byHandle.erase(handle);
-    }
-    DWORD of(FT_HANDLE handle) {
-        std::lock_guard<std::mutex> guard(lock);
-        const auto it = byHandle.find(handle);
-        return it == byHandle.end() ? 0 : it->second;
-    }
-};
-
-ReadTimeouts& readTimeouts() {
-    static ReadTimeouts instance;
-    return instance;
-}
-
 } // namespace
 
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
@@ -132,7 +105,6 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
     const D2xxLibrary* library = loaded.load();
     if (!library)
         return FT_INVALID_HANDLE;
-    readTimeouts().forget(handle);
     return library->close(handle);
 }
 
@@ -141,16 +113,8 @@ FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t bytesToRead,
     const D2xxLibrary* library = loaded.load();
     if (!library)
         return FT_INVALID_HANDLE;
-    const DWORD started = GetTickCount();
-    const FT_STATUS status =
-        library->read(handle, buffer, bytesToRead, reinterpret_cast<LPDWORD>(bytesReturned));
-    if (status != FT_OK) {
-        const DWORD timeout = readTimeouts().of(handle);
-        const DWORD elapsed = GetTickCount() - started; // unsigned: right across the wrap
-        if (elapsed < timeout)
-            Sleep(timeout - elapsed);
-    }
-    return status;
+    // A read that fails at once is paced by the link (FtdiConnection), as on every system.
+    return library->read(handle, buffer, bytesToRead, reinterpret_cast<LPDWORD>(bytesReturned));
 }
 
 FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, std::uint32_t bytesToWrite,
@@ -186,8 +150,5 @@ FT_STATUS FT_SetTimeouts(FT_HANDLE handle, std::uint32_t readTimeoutMs,
     const D2xxLibrary* library = loaded.load();
     if (!library)
         return FT_INVALID_HANDLE;
-    const FT_STATUS status = library->setTimeouts(handle, readTimeoutMs, writeTimeoutMs);
-    if (status == FT_OK)
-        readTimeouts().set(handle, readTimeoutMs);
-    return status;
+    return library->setTimeouts(handle, readTimeoutMs, writeTimeoutMs);
 }

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <cmath>
 #include <string>
 
@@ -111,6 +113,26 @@ TEST(ViewDialog, DrivesTheMonitorFromTheTemplatesControls) {
         EXPECT_NEAR(q.y, std::sin(half), 1e-6);
         EXPECT_EQ(q.x, 0.0f);
         EXPECT_EQ(q.z, 0.0f);
+
+        // The readouts come from the right values: X^ is -angleX, Y^ angleY, Total totalTilt.
+        towerMonitor.stop();
+        towerMonitor.tiltVector[0] = -0.05f; // X^ +2.86, Y^ -1.72, total 3.34 (c1 = 0.998)
+        towerMonitor.tiltVector[1] = 0.9982f;
+        towerMonitor.tiltVector[2] = -0.03f;
+        towerMonitor.sampleCount = orvane::TowerMonitor::settledSampleCount();
+        towerMonitor.processNewSample();
+        dialog->refreshReadouts();
+        const orvane::TowerReadings shown = towerMonitor.readings();
+        ASSERT_EQ(shown.state, orvane::ReadingState::Live);
+        char want[3][32];
+        std::snprintf(want[0], sizeof want[0], "%.2f", static_cast<double>(-shown.angleX));
+        std::snprintf(want[1], sizeof want[1], "%.2f", static_cast<double>(shown.angleY));
+        std::snprintf(want[2], sizeof want[2], "%.2f", static_cast<double>(shown.totalTilt));
+        EXPECT_EQ(itemText(hwnd, IDC_OFFSET_X), want[0]);
+        EXPECT_EQ(itemText(hwnd, IDC_OFFSET_Y), want[1]);
+        EXPECT_EQ(itemText(hwnd, IDC_TOTAL), want[2]);
+        EXPECT_EQ(itemText(hwnd, IDC_OFFSET_X), "2.87");
+        EXPECT_EQ(itemText(hwnd, IDC_OFFSET_Y), "-1.72");
 
         // Esc's command, an unknown id, a paint for another window and other messages are left
         // alone; the dialog goes on.

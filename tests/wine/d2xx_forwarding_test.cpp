@@ -48,13 +48,6 @@ std::string modulePath(HMODULE module) {
     return path;
 }
 
-double millisecondsOf(const std::function<void()>& call) {
-    const auto start = std::chrono::steady_clock::now();
-    call();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
 class D2xxForwarding : public testing::Test {
 protected:
     void SetUp() override {
@@ -137,32 +130,6 @@ TEST_F(D2xxForwarding, FailedOpenGivesTheLibrarysStatusAndNoHandle) {
     EXPECT_EQ(FT_Open(1, &second), FT_DEVICE_NOT_FOUND);
     EXPECT_EQ(second, nullptr);
     EXPECT_EQ(fakeLog().args[0], 1u);
-}
-
-TEST_F(D2xxForwarding, FailedReadTakesTheReadTimeoutButGoodReadsDoNot) {
-    std::uint8_t buffer[8];
-    std::uint32_t count = 0;
-    FT_STATUS status = FT_OK;
-    const auto timedRead = [&] {
-        return millisecondsOf([&] { status = FT_Read(handle, buffer, sizeof buffer, &count); });
-    };
-
-    // A device that fails at once must not let a retrying caller spin.
-    ASSERT_EQ(FT_SetTimeouts(handle, 150, 0), FT_OK);
-    fakeLog().nextStatus = FT_IO_ERROR;
-    EXPECT_GE(timedRead(), 130.0);
-    EXPECT_EQ(status, FT_IO_ERROR);
-
-    ASSERT_EQ(FT_SetTimeouts(handle, 2000, 0), FT_OK);
-    EXPECT_LT(timedRead(), 1000.0);
-    EXPECT_EQ(status, FT_OK);
-
-    // A closed handle's time-out is forgotten: the handle a later open gets starts afresh.
-    ASSERT_EQ(FT_Close(handle), FT_OK);
-    ASSERT_EQ(FT_Open(0, &handle), FT_OK);
-    fakeLog().nextStatus = FT_IO_ERROR;
-    EXPECT_LT(timedRead(), 1000.0);
-    EXPECT_EQ(status, FT_IO_ERROR);
 }
 
 } // namespace
