@@ -1,5 +1,6 @@
 #include "app/viewer_options.h"
 
+#include <cstdlib>
 #include <string_view>
 
 namespace orvane {
@@ -50,6 +51,14 @@ ViewerRequest parseViewerArguments(const std::vector<std::string>& args, ViewerO
     }
     options = parsed;
     return ViewerRequest::Run;
+}
+
+void selectDevice(const std::string& device) {
+#ifdef _WIN32
+    _putenv_s("ORVANE_DEVICE", device.c_str());
+#else
+    setenv("ORVANE_DEVICE", device.c_str(), 1);
+#endif
 }
 
 std::vector<std::string> splitWindowsCommandLine(const char* line) {

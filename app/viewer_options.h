@@ -35,6 +35,10 @@ inline constexpr const char* kViewerUsage =
 ViewerRequest parseViewerArguments(const std::vector<std::string>& args, ViewerOptions& options,
                                    std::string& message);
 
+// Makes `device` the device choice of this process, as ORVANE_DEVICE would: what --device does
+// in the viewer and in orvane monitor.
+void selectDevice(const std::string& device);
+
 // Splits a Windows command line (without the program's name, as WinMain receives it) into
 // arguments by the Windows rules: blanks separate, double quotes group, 2n backslashes before a
 // quote make n and an unescaped quote, 2n+1 make n and a literal quote.

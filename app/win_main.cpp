@@ -55,14 +55,6 @@ void failedWriting(const std::string& why) {
     std::_Exit(1);
 }
 
-void selectDevice(const std::string& device) {
-#ifdef _WIN32
-    _putenv_s("ORVANE_DEVICE", device.c_str());
-#else
-    setenv("ORVANE_DEVICE", device.c_str(), 1);
-#endif
-}
-
 // Opens what the options ask to write. False after saying why.
 bool openOutputs(const ViewerOptions& options) {
     std::string error;

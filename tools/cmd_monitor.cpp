@@ -5,6 +5,7 @@
 #include "app/byte_recorder.h"
 #include "app/csv_log.h"
 #include "app/readout_sink.h"
+#include "app/viewer_options.h"
 #include "app/tower_monitor.h"
 #include "link/sensor_link.h"
 #include "sensor/frame_decoder.h"
@@ -197,14 +198,6 @@ int parseOptions(std::span<char* const> args, Options& options) {
         }
     }
     return 0;
-}
-
-void selectDevice(const std::string& device) {
-#ifdef _WIN32
-    _putenv_s("ORVANE_DEVICE", device.c_str());
-#else
-    setenv("ORVANE_DEVICE", device.c_str(), 1);
-#endif
 }
 
 // Takes the readings on the worker thread and hands them to the main thread, which writes them:
