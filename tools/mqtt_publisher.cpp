@@ -163,8 +163,11 @@ void MqttPublisher::onConnect(int rc) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (rc != 0) {
             const char* why = mosquitto_connack_string(rc);
-            if (!everConnected_ && !fatal_) {
-                fatal_ = std::string("the broker refused the connection: ") + why;
+            if (!everConnected_) {
+                // Said once, by the main thread, which ends the run; libmosquitto may try again
+                // before it has.
+                if (!fatal_)
+                    fatal_ = std::string("the broker refused the connection: ") + why;
             } else {
                 std::fprintf(stderr,
                              "orvane monitor: the broker refused the connection: %s; "
