@@ -1,6 +1,5 @@
 #include "tools/monitor_report.h"
 
-#include "app/csv_log.h"
 #include "sensor/tilt_readout.h"
 
 #ifdef ORVANE_HAVE_MQTT

@@ -2,9 +2,7 @@
 
 // Publishing `orvane monitor`'s readings to an MQTT broker through libmosquitto.
 
-#include <atomic>
 #include <cstddef>
-#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
